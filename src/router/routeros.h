@@ -1,0 +1,24 @@
+#pragma once
+
+#include <QHash>
+#include <QString>
+
+// Marker lines ("QM_KEY=value") that the router scripts print, by key (prefix included).
+class MarkerMap
+{
+public:
+    void insert(const QString &key, const QString &value) { m_values.insert(key, value); }
+    [[nodiscard]] bool contains(const QString &key) const { return m_values.contains(key); }
+    [[nodiscard]] QString text(const QString &key) const { return m_values.value(key); }
+    // The value as a decimal 32-bit signed integer; 0 when absent, not a number or out of range.
+    [[nodiscard]] int count(const QString &key) const;
+    [[nodiscard]] int size() const { return int(m_values.size()); }
+
+private:
+    QHash<QString, QString> m_values;
+};
+
+[[nodiscard]] bool hasRouterOsError(const QString &text);
+[[nodiscard]] QString redactSecrets(const QString &text);
+[[nodiscard]] QString quoteRouterOs(const QString &value);
+[[nodiscard]] MarkerMap parseMarkers(const QString &text);
