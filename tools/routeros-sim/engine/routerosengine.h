@@ -1,0 +1,44 @@
+#pragma once
+
+#include "../simexec.h"
+
+#include <QJsonArray>
+#include <QJsonObject>
+#include <QString>
+
+#include <memory>
+
+class RouterOsEnginePrivate;
+
+// A simulated RouterOS 7 router: its configuration, the users it signs in, and the console script
+// interpreter that runs each exec request against that configuration. Thread-safe: the SSH front
+// calls it from its session threads.
+class RouterOsEngine final
+{
+public:
+    RouterOsEngine();
+    ~RouterOsEngine();
+    RouterOsEngine(const RouterOsEngine &) = delete;
+    RouterOsEngine &operator=(const RouterOsEngine &) = delete;
+
+    // A scenario file (JSON); relative paths inside it are resolved against its folder.
+    [[nodiscard]] bool loadScenarioFile(const QString &path, QString *error = nullptr);
+    [[nodiscard]] bool loadScenario(const QJsonObject &scenario, const QString &baseDir,
+                                    QString *error = nullptr);
+
+    [[nodiscard]] bool authenticate(const QString &user, const QString &password) const;
+    // Connection-level faults the SSH front acts on.
+    [[nodiscard]] bool refuseSignIn() const;
+    [[nodiscard]] bool silentPort() const;
+
+    [[nodiscard]] ExecOutcome execute(const ExecRequest &request);
+
+    // The configuration in export form, and the commands run so far (JSON lines: path, verb,
+    // arguments, outcome). A non-empty log path also appends every entry to that file.
+    [[nodiscard]] QString exportState() const;
+    [[nodiscard]] QJsonArray commandLog() const;
+    void setCommandLogPath(const QString &path);
+
+private:
+    std::unique_ptr<RouterOsEnginePrivate> d;
+};
