@@ -8,6 +8,14 @@
 [[nodiscard]] QString prepareAskpassHelper(QString *error);
 
 // Where the helper's compiler is looked for, in order. Tests replace the list with a stand-in
-// compiler; an empty list restores the platform's own.
+// compiler; an empty list restores the platform's own. On Unix a replaced list makes the helper
+// be compiled like on Windows, instead of written out as a shell script.
 void setAskpassCompilerLocations(const QStringList &locations);
 [[nodiscard]] QStringList askpassCompilerLocations();
+
+// A helper shipped with the application: its own folder and up to six ancestors, nearest first,
+// each folder before its "tools/" subfolder. Empty when there is none.
+[[nodiscard]] QString findAskpassHelperNear(const QString &applicationDir);
+
+// The helper's file name on this platform ("askpass.exe" on Windows, "askpass" elsewhere).
+[[nodiscard]] QString askpassHelperFileName();

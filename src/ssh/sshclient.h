@@ -1,7 +1,9 @@
 #pragma once
 
 #include <QObject>
+#include <QProcessEnvironment>
 #include <QString>
+#include <QStringList>
 
 #include <atomic>
 #include <memory>
@@ -10,6 +12,22 @@ struct SshSession;
 
 // The program to start for every ssh run.
 [[nodiscard]] QString locateSsh();
+
+// The per-user known_hosts file that every ssh run reads and writes.
+[[nodiscard]] QString sshKnownHostsPath();
+
+// The command line and environment of one ssh run, apart from the process that runs them.
+[[nodiscard]] QStringList sshArguments(const QString &host, quint16 port, const QString &user,
+                                       const QString &knownHostsPath, const QString &script);
+[[nodiscard]] QProcessEnvironment sshEnvironment(const QProcessEnvironment &base,
+                                                 const QString &password,
+                                                 const QString &askpassPath);
+
+// The user-facing sentence for an ssh run that ended with a failure.
+[[nodiscard]] QString sshFailureText(const QString &standardError, const QString &standardOutput);
+
+// True when ssh refused to sign in because the router's host key differs from the remembered one.
+[[nodiscard]] bool sshReportsChangedHostKey(const QString &standardError);
 
 // One router sign-in. Every command runs in a fresh OpenSSH client process; being connected means
 // the sign-in was checked by a probe that the router answered as a MikroTik.
@@ -35,5 +53,11 @@ signals:
     void logMessage(const QString &msg);
 
 private:
+    // Reads the session record to check that no copy of the password outlives the sign-in.
+    friend class TestSshClient;
+
+    void wipePassword();
+    [[nodiscard]] const QString &heldPassword() const;
+
     std::unique_ptr<SshSession> m_session;
 };

@@ -1,0 +1,357 @@
+#include "ssh/sshclient.h"
+#include "sshfront.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QSignalSpy>
+#include <QTcpServer>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <unistd.h>
+
+#include <atomic>
+#include <mutex>
+
+namespace {
+
+const char Password[] = "Xq9-unique secret ä";
+const char ProbeScript[] = ":put (\"QM_IDENTITY=\" . [/system identity get name])";
+
+struct ChildCommandLine
+{
+    QByteArray commandLine;
+    QByteArray environment;
+};
+
+// The ssh processes this test process has started, read from /proc while they run.
+QList<ChildCommandLine> runningSshChildren()
+{
+    QList<ChildCommandLine> children;
+    const QString self = QString::number(::getpid());
+    const QStringList entries = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs);
+    for (const QString &pid : entries) {
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+        if (!stat.open(QIODevice::ReadOnly))
+            continue;
+        const QByteArray line = stat.readAll();
+        const int close = line.lastIndexOf(')');
+        const int open = line.indexOf('(');
+        if (close < 0 || open < 0 || line.mid(open + 1, close - open - 1) != "ssh")
+            continue;
+        const QList<QByteArray> fields = line.mid(close + 2).split(' ');
+        if (fields.size() < 2 || fields.at(1) != self.toLatin1())
+            continue;
+        QFile cmdline(QStringLiteral("/proc/%1/cmdline").arg(pid));
+        QFile environ(QStringLiteral("/proc/%1/environ").arg(pid));
+        if (cmdline.open(QIODevice::ReadOnly) && environ.open(QIODevice::ReadOnly))
+            children.append({cmdline.readAll(), environ.readAll()});
+    }
+    return children;
+}
+
+} // namespace
+
+// SshClient through /usr/bin/ssh against the simulator's SSH front on 127.0.0.1.
+class TestSshClient final : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void signsInAndRunsScriptUnchanged();
+    void signInFailureIsExplained_data();
+    void signInFailureIsExplained();
+    void silentPortIsReportedAsNoAnswer();
+    void newRouterAtKnownAddressSignsIn();
+    void scriptOverLimitIsKilled();
+    void cancelEndsRunningCommandQuickly();
+    void passwordReachesSshOnlyThroughEnvironment();
+    void passwordIsWipedWhenLeavingConnectedState();
+
+private:
+    [[nodiscard]] bool startFront(const QString &key, quint16 port = 0);
+    [[nodiscard]] static const QString &sessionPassword(const SshClient &client);
+    
+    QTemporaryDir m_dir;
+    std::unique_ptr<SshFront> m_front;
+    std::mutex m_mutex;
+    QStringList m_scripts;
+    ExecOutcome m_probeAnswer;
+    ExecOutcome m_scriptAnswer;
+    std::function<void()> m_onScript;
+    std::atomic_bool m_cancel{false};
+};
+
+const QString &TestSshClient::sessionPassword(const SshClient &client)
+{
+    return client.heldPassword();
+}
+
+void TestSshClient::initTestCase()
+{
+    QVERIFY(m_dir.isValid());
+    QString error;
+    QVERIFY2(SshFront::generateHostKey(m_dir.filePath(QStringLiteral("a")), &error),
+             qPrintable(error));
+    QVERIFY2(SshFront::generateHostKey(m_dir.filePath(QStringLiteral("b")), &error),
+             qPrintable(error));
+}
+
+void TestSshClient::init()
+{
+    QFile::remove(sshKnownHostsPath());
+    m_scripts.clear();
+    m_probeAnswer = ExecOutcome();
+    m_probeAnswer.out = "QM_IDENTITY=MikroTik\r\n";
+    m_scriptAnswer = ExecOutcome();
+    m_onScript = nullptr;
+    m_cancel = false;
+    m_front = std::make_unique<SshFront>();
+    m_front->setAuthenticator([](const QString &user, const QString &password) {
+        return user == QStringLiteral("admin") && password == QString::fromUtf8(Password);
+    });
+    m_front->setExecHandler([this](const ExecRequest &request) {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_scripts.append(request.script);
+        if (request.script == QString::fromLatin1(ProbeScript))
+            return m_probeAnswer;
+        if (m_onScript)
+            m_onScript();
+        return m_scriptAnswer;
+    });
+}
+
+void TestSshClient::cleanup()
+{
+    m_front.reset();
+}
+
+bool TestSshClient::startFront(const QString &key, quint16 port)
+{
+    m_front->setHostKeyPath(m_dir.filePath(key));
+    return m_front->start(port);
+}
+
+void TestSshClient::signsInAndRunsScriptUnchanged()
+{
+    QVERIFY(startFront(QStringLiteral("a")));
+    SshClient client;
+    QSignalSpy logged(&client, &SshClient::logMessage);
+    QString error;
+    QVERIFY2(client.connectToRouter(QStringLiteral(" 127.0.0.1 ").trimmed(), m_front->port(),
+                                    QStringLiteral("admin"), QString::fromUtf8(Password), &error),
+             qPrintable(error));
+    QVERIFY(client.isConnected());
+    QCOMPARE(logged.size(), 1);
+    QCOMPARE(logged.at(0).at(0).toString(), QStringLiteral("Signed in to the router."));
+
+    // Quotes, semicolons, line ends and shell syntax must reach the router as typed.
+    const QString script = QStringLiteral(":local n \"a;b\"\n:put ($n . 'c' . \"$HOME `id`\" . \"ü\")\r\n/x");
+    m_scriptAnswer.out = "QM_DONE=1\r\n";
+    QString out;
+    QString err = QStringLiteral("untouched");
+    QVERIFY(client.execute(script, &out, &err, 10000));
+    QCOMPARE(out, QStringLiteral("QM_DONE=1\r\n"));
+    QCOMPARE(err, QStringLiteral("untouched"));
+    QCOMPARE(m_scripts.size(), 2);
+    QCOMPARE(m_scripts.at(1), script);
+
+    // A script that fails on the router hands back the router's own words and its output.
+    m_scriptAnswer.out = "bad command name x (line 3 column 1)\r\n";
+    m_scriptAnswer.exitStatus = 1;
+    QVERIFY(!client.execute(script, &out, &err, 10000));
+    QCOMPARE(err, QStringLiteral("bad command name x (line 3 column 1)"));
+    QCOMPARE(out, QStringLiteral("bad command name x (line 3 column 1)\r\n"));
+}
+
+void TestSshClient::signInFailureIsExplained_data()
+{
+    QTest::addColumn<QString>("password");
+    QTest::addColumn<bool>("closedPort");
+    QTest::addColumn<QByteArray>("probeOut");
+    QTest::addColumn<int>("probeExit");
+    QTest::addColumn<QString>("expected");
+
+    const QString right = QString::fromUtf8(Password);
+    QTest::newRow("wrong password") << QStringLiteral("wrong") << false
+                                    << QByteArray("QM_IDENTITY=MikroTik\r\n") << 0
+                                    << QStringLiteral("The router refused this username or password.");
+    QTest::newRow("nothing listens") << right << true << QByteArray() << 0
+                                     << QStringLiteral("The router is reachable, but SSH is turned off or the port is wrong.");
+    QTest::newRow("not a MikroTik") << right << false << QByteArray("Linux\n") << 0
+                                    << QStringLiteral("Signed in, but the device did not answer as a MikroTik.");
+    QTest::newRow("silent failure") << right << false << QByteArray() << 1
+                                    << QStringLiteral("Could not sign in to the router.");
+}
+
+void TestSshClient::signInFailureIsExplained()
+{
+    QFETCH(QString, password);
+    QFETCH(bool, closedPort);
+    QFETCH(QByteArray, probeOut);
+    QFETCH(int, probeExit);
+    QFETCH(QString, expected);
+
+    m_probeAnswer.out = probeOut;
+    m_probeAnswer.exitStatus = probeExit;
+    quint16 port = 0;
+    if (closedPort) {
+        QTcpServer probe;
+        QVERIFY(probe.listen(QHostAddress::LocalHost));
+        port = probe.serverPort();
+    } else {
+        QVERIFY(startFront(QStringLiteral("a")));
+        port = m_front->port();
+    }
+
+    SshClient client;
+    QString error;
+    QVERIFY(!client.connectToRouter(QStringLiteral("127.0.0.1"), port, QStringLiteral("admin"),
+                                    password, &error));
+    QCOMPARE(error, expected);
+    QVERIFY(!client.isConnected());
+    QVERIFY(sessionPassword(client).isEmpty());
+}
+
+void TestSshClient::silentPortIsReportedAsNoAnswer()
+{
+    m_front->setSilent(true);
+    QVERIFY(startFront(QStringLiteral("a")));
+    SshClient client;
+    QString error;
+    QVERIFY(!client.connectToRouter(QStringLiteral("127.0.0.1"), m_front->port(),
+                                    QStringLiteral("admin"), QString::fromUtf8(Password), &error));
+    QCOMPARE(error, QStringLiteral("The router did not answer. Check the cable and the IP address."));
+}
+
+void TestSshClient::newRouterAtKnownAddressSignsIn()
+{
+    QVERIFY(startFront(QStringLiteral("a")));
+    const quint16 port = m_front->port();
+    QString error;
+    {
+        SshClient first;
+        QVERIFY2(first.connectToRouter(QStringLiteral("127.0.0.1"), port, QStringLiteral("admin"),
+                                       QString::fromUtf8(Password), &error),
+                 qPrintable(error));
+    }
+    m_front->stop();
+    QVERIFY(startFront(QStringLiteral("b"), port));
+
+    SshClient second;
+    QVERIFY2(second.connectToRouter(QStringLiteral("127.0.0.1"), port, QStringLiteral("admin"),
+                                    QString::fromUtf8(Password), &error),
+             qPrintable(error));
+    // The key of the new router is now the remembered one: no second complaint, no retry.
+    QString out;
+    QVERIFY(second.execute(QStringLiteral(":put 1"), &out, &error, 10000));
+    QCOMPARE(m_scripts.size(), 3);
+}
+
+void TestSshClient::scriptOverLimitIsKilled()
+{
+    QVERIFY(startFront(QStringLiteral("a")));
+    SshClient client;
+    QVERIFY(client.connectToRouter(QStringLiteral("127.0.0.1"), m_front->port(),
+                                   QStringLiteral("admin"), QString::fromUtf8(Password)));
+    m_scriptAnswer.out = "late\r\n";
+    m_scriptAnswer.delayMs = 10000;
+
+    QString out = QStringLiteral("untouched");
+    QString err;
+    QElapsedTimer timer;
+    timer.start();
+    QVERIFY(!client.execute(QStringLiteral(":delay 10s"), &out, &err, 1000));
+    QVERIFY2(timer.elapsed() < 3000, QByteArray::number(timer.elapsed()).constData());
+    QCOMPARE(err, QStringLiteral("The router took too long to answer."));
+    QCOMPARE(out, QStringLiteral("untouched"));
+}
+
+void TestSshClient::cancelEndsRunningCommandQuickly()
+{
+    QVERIFY(startFront(QStringLiteral("a")));
+    SshClient client;
+    client.setCancelFlag(&m_cancel);
+    QVERIFY(client.connectToRouter(QStringLiteral("127.0.0.1"), m_front->port(),
+                                   QStringLiteral("admin"), QString::fromUtf8(Password)));
+
+    QElapsedTimer sinceCancel;
+    m_scriptAnswer.hang = true;
+    m_onScript = [this, &sinceCancel] {
+        sinceCancel.start();
+        m_cancel = true;
+    };
+    QString out = QStringLiteral("untouched");
+    QString err;
+    QVERIFY(!client.execute(QStringLiteral(":delay 1h"), &out, &err, 60000));
+    const qint64 elapsed = sinceCancel.elapsed();
+    qDebug("cancel noticed after %lld ms", elapsed);
+    QVERIFY2(elapsed < 600, QByteArray::number(elapsed).constData());
+    QCOMPARE(err, QStringLiteral("Cancelled."));
+    QCOMPARE(out, QStringLiteral("untouched"));
+}
+
+void TestSshClient::passwordReachesSshOnlyThroughEnvironment()
+{
+    QVERIFY(startFront(QStringLiteral("a")));
+    SshClient client;
+    QVERIFY(client.connectToRouter(QStringLiteral("127.0.0.1"), m_front->port(),
+                                   QStringLiteral("admin"), QString::fromUtf8(Password)));
+
+    QList<ChildCommandLine> children;
+    m_onScript = [&children] { children = runningSshChildren(); };
+    m_scriptAnswer.out = "ok\r\n";
+    QString out;
+    QString err;
+    QVERIFY2(client.execute(QStringLiteral(":put ok"), &out, &err, 10000), qPrintable(err));
+
+    QCOMPARE(children.size(), 1);
+    const QByteArray secret = QByteArray(Password);
+    QVERIFY(children.at(0).commandLine.contains(":put ok"));
+    QVERIFY(!children.at(0).commandLine.contains(secret));
+    const QByteArray nul(1, '\0');
+    const QByteArray environment = nul + children.at(0).environment;
+    QVERIFY(environment.contains(QByteArray(nul + "QUILLMOR_SSH_PASS=" + secret + nul)));
+}
+
+void TestSshClient::passwordIsWipedWhenLeavingConnectedState()
+{
+    QVERIFY(startFront(QStringLiteral("a")));
+    const QString password = QString::fromUtf8(Password);
+    SshClient client;
+    QVERIFY(client.connectToRouter(QStringLiteral("127.0.0.1"), m_front->port(),
+                                   QStringLiteral("admin"), password));
+    QCOMPARE(sessionPassword(client), password);
+    // The client keeps a copy of its own, so wiping it cannot leave the caller's buffer behind.
+    QVERIFY(sessionPassword(client).constData() != password.constData());
+
+    client.close();
+    QVERIFY(!client.isConnected());
+    QVERIFY(sessionPassword(client).isEmpty());
+    QString err;
+    QVERIFY(!client.execute(QStringLiteral(":put 1"), nullptr, &err, 1000));
+    QCOMPARE(err, QStringLiteral("Not connected to the router."));
+
+    // A new sign-in with bad input still wipes the previous one.
+    QVERIFY(client.connectToRouter(QStringLiteral("127.0.0.1"), m_front->port(),
+                                   QStringLiteral("admin"), password));
+    QString error;
+    QVERIFY(!client.connectToRouter(QStringLiteral("127.0.0.1"), m_front->port(),
+                                    QStringLiteral("admin"), QStringLiteral("x\ny"), &error));
+    QVERIFY(!client.isConnected());
+    QVERIFY(sessionPassword(client).isEmpty());
+
+    // A failed probe leaves nothing either (also checked per cause in signInFailureIsExplained).
+    m_probeAnswer.out = "Linux\n";
+    QVERIFY(!client.connectToRouter(QStringLiteral("127.0.0.1"), m_front->port(),
+                                    QStringLiteral("admin"), password, &error));
+    QVERIFY(sessionPassword(client).isEmpty());
+}
+
+QTEST_GUILESS_MAIN(TestSshClient)
+#include "tst_sshclient.moc"
