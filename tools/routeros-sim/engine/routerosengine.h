@@ -4,6 +4,7 @@
 
 #include <QJsonArray>
 #include <QJsonObject>
+#include <QMap>
 #include <QString>
 
 #include <memory>
@@ -38,6 +39,11 @@ public:
     [[nodiscard]] QString exportState() const;
     [[nodiscard]] QJsonArray commandLog() const;
     void setCommandLogPath(const QString &path);
+
+    // What tests look at besides the export: the addresses the router holds and the files that
+    // /tool fetch saved (path → URL).
+    [[nodiscard]] bool hasAddress(const QString &ip) const;
+    [[nodiscard]] QMap<QString, QString> fetchedFiles() const;
 
 private:
     std::unique_ptr<RouterOsEnginePrivate> d;

@@ -1,0 +1,866 @@
+#include "curve25519.h"
+#include "routerosengine.h"
+#include "router/routeros.h"
+
+#include <QDir>
+#include <QJsonObject>
+#include <QRandomGenerator>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QThread>
+
+#include <memory>
+
+namespace {
+
+QString sourceDir()
+{
+    return qEnvironmentVariable("QUILLMOR_TEST_SOURCE_DIR");
+}
+
+QString scenarioPath(const QString &name)
+{
+    return sourceDir() + QStringLiteral("/tools/routeros-sim/scenarios/") + name
+            + QStringLiteral(".json");
+}
+
+std::unique_ptr<RouterOsEngine> loadScenario(const QString &name)
+{
+    auto engine = std::make_unique<RouterOsEngine>();
+    QString error;
+    if (!engine->loadScenarioFile(scenarioPath(name), &error))
+        qWarning() << name << error;
+    return engine;
+}
+
+std::unique_ptr<RouterOsEngine> loadJson(const QJsonObject &scenario)
+{
+    auto engine = std::make_unique<RouterOsEngine>();
+    QString error;
+    if (!engine->loadScenario(scenario, sourceDir() + QStringLiteral("/tools/routeros-sim/scenarios"),
+                              &error))
+        qWarning() << error;
+    return engine;
+}
+
+ExecOutcome exec(RouterOsEngine &engine, const QString &script)
+{
+    ExecRequest request;
+    request.user = QStringLiteral("admin");
+    request.script = script;
+    request.clientAddress = QStringLiteral("127.0.0.1");
+    return engine.execute(request);
+}
+
+QString run(RouterOsEngine &engine, const QString &script)
+{
+    return QString::fromUtf8(exec(engine, script).out);
+}
+
+int count(RouterOsEngine &engine, const QString &menu, const QString &filter = QString())
+{
+    const QString out = run(engine, QStringLiteral(":put [:len [%1 find %2]]").arg(menu, filter));
+    return out.trimmed().toInt();
+}
+
+QString read(RouterOsEngine &engine, const QString &expression)
+{
+    QString out = run(engine, QStringLiteral(":put %1").arg(expression));
+    if (out.endsWith(QLatin1String("\r\n")))
+        out.chop(2);
+    return out;
+}
+
+// The product's scripts, letter for letter as the router receives them.
+const QString kServiceUrl = QStringLiteral("https://manage.quillmor.com");
+
+QString inspectionScript()
+{
+    const QStringList statements = {
+            QStringLiteral(R"(:put ("QM_VERSION=" . [/system resource get version]))"),
+            QStringLiteral(R"(:put ("QM_IDENTITY=" . [/system identity get name]))"),
+            QStringLiteral(R"(:do { :put ("QM_MODEL=" . [/system routerboard get model]) } on-error={ :put "QM_MODEL=unknown" })"),
+            QStringLiteral(R"(:put ("QM_ROUTE=" . [:len [/ip route find dst-address=0.0.0.0/0 active=yes]]))"),
+            QStringLiteral(R"(:do { :put ("QM_PING=" . [/ping address=1.1.1.1 count=1]) } on-error={ :put "QM_PING=0" })"),
+            QStringLiteral(R"(:do { :local f [/tool fetch url="%1" mode=https check-certificate=no keep-result=no as-value]; :put "QM_FETCH=1" } on-error={ :put "QM_FETCH=0" })").arg(kServiceUrl),
+            QStringLiteral(R"(:do { :put ("QM_ADDRS=" . [/ip address print count-only]) } on-error={ :put "QM_ADDRS=0" })"),
+            QStringLiteral(R"(:do { :put ("QM_USERS=" . [/user print count-only]) } on-error={ :put "QM_USERS=0" })"),
+            QStringLiteral(R"(:do { :put ("QM_HS=" . [/ip hotspot print count-only]) } on-error={ :put "QM_HS=0" })"),
+            QStringLiteral(R"(:do { :put ("QM_PPPS=" . [/interface pppoe-server server print count-only]) } on-error={ :put "QM_PPPS=0" })"),
+            QStringLiteral(R"(:put ("QM_E1BR=" . [:len [/interface bridge port find interface=ether1]]))"),
+            QStringLiteral(R"(:put ("QM_DHCP1=" . [:len [/ip dhcp-client find interface=ether1]]))"),
+            QStringLiteral(R"(:put ("QM_PPOE=" . [:len [/interface pppoe-client find]]))"),
+            QStringLiteral(R"(:do { :put ("QM_API_DIS=" . [/ip service get [find name="api"] disabled]); :put ("QM_API_ADDR=" . [/ip service get [find name="api"] address]) } on-error={ :put "QM_API_DIS=true"; :put "QM_API_ADDR=" })"),
+            QStringLiteral(R"(:do { :put ("QM_WGCOUNT=" . [:len [/interface wireguard find]]); :put ("QM_OURS=" . [:len [/interface wireguard find comment="quillmor-onboard"]]); :if ([:len [/interface wireguard find comment="quillmor-onboard"]] > 0) do={ :put ("QM_OURNAME=" . [/interface wireguard get [find comment="quillmor-onboard"] name]) } } on-error={ :put "QM_WGCOUNT=-1"; :put "QM_OURS=0" })"),
+            QStringLiteral(R"(:put ("QM_HAS_QUILLMOR=" . [:len [/interface find name="quillmor"]]))"),
+            QStringLiteral(R"(:put ("QM_HAS_QMLINK=" . [:len [/interface find name="qm-link"]]))"),
+            QStringLiteral(R"(:do { :put ("QM_USER_QUILLMOR=" . [:len [/user find name="quillmor"]]); :put ("QM_USER_OURS=" . [:len [/user find name="quillmor" comment="quillmor-onboard"]]); :put ("QM_USER_QMAPI=" . [:len [/user find name="qm-api"]]) } on-error={ :put "QM_USER_QUILLMOR=0"; :put "QM_USER_OURS=0"; :put "QM_USER_QMAPI=0" })"),
+            QStringLiteral(R"(:put "QM_DONE=1")"),
+    };
+    return statements.join(QStringLiteral("; "));
+}
+
+const QString kProbe = QStringLiteral(R"(:put ("QM_ROUTE=" . [:len [/ip route find dst-address=0.0.0.0/0 active=yes]]); :do { :put ("QM_PING=" . [/ping address=1.1.1.1 count=1]) } on-error={ :put "QM_PING=0" }; :put "QM_DONE=1")");
+const QString kBridgeStep = QStringLiteral(R"(:do { /interface bridge port remove [find interface=ether1] } on-error={ :put "QM_FAIL=bridge" }; :put "QM_DONE=1")");
+const QString kDhcpAdd = QStringLiteral(R"(/ip dhcp-client add interface=ether1 disabled=no add-default-route=yes use-peer-dns=yes comment="quillmor-onboard")");
+const QString kDhcpSet = QStringLiteral(R"(/ip dhcp-client set [find interface=ether1] disabled=no add-default-route=yes)");
+const QString kWanListLine = QStringLiteral(R"(; :do { /interface list member add list=WAN interface=quillmor-wan comment="quillmor-onboard" } on-error={})");
+
+QString pppoeScript(const QString &user, const QString &password)
+{
+    return QStringLiteral(R"(/interface pppoe-client add name="quillmor-wan" interface=ether1 user=)")
+            + quoteRouterOs(user) + QStringLiteral(" password=") + quoteRouterOs(password)
+            + QStringLiteral(R"( add-default-route=yes use-peer-dns=yes disabled=no comment="quillmor-onboard")");
+}
+
+QString baseLayoutScript(const QString &dns)
+{
+    const QStringList wrapped = {
+            QStringLiteral("/ip hotspot remove [find]"),
+            QStringLiteral("/interface pppoe-server server remove [find]"),
+            QStringLiteral("/ip dhcp-server remove [find]"),
+            QStringLiteral("/ip dhcp-server network remove [find]"),
+            QStringLiteral("/ip pool remove [find]"),
+            QStringLiteral("/ip address remove [find]"),
+            QStringLiteral("/interface bridge port remove [find interface=ether1]"),
+            QStringLiteral("/interface bridge port remove [find interface=ether2]"),
+            QStringLiteral("/interface bridge port remove [find interface=ether3]"),
+            QStringLiteral("/interface bridge port remove [find interface=ether4]"),
+            QStringLiteral("/interface bridge port remove [find interface=ether5]"),
+            QStringLiteral("/interface ethernet set [find default-name=ether1] name=ether1-WAN"),
+            QStringLiteral("/interface bridge add name=Bridge-Network"),
+            QStringLiteral("/interface bridge port add bridge=Bridge-Network interface=ether2"),
+            QStringLiteral("/interface bridge port add bridge=Bridge-Network interface=ether3"),
+            QStringLiteral("/interface bridge port add bridge=Bridge-Network interface=ether4"),
+            QStringLiteral("/interface bridge port add bridge=Bridge-Network interface=ether5"),
+            QStringLiteral("/ip dhcp-client remove [find interface=ether1]"),
+            QStringLiteral("/ip dhcp-client remove [find interface=ether1-WAN]"),
+            QStringLiteral("/ip dhcp-client add interface=ether1-WAN disabled=no add-default-route=yes use-peer-dns=no use-peer-ntp=no"),
+            QStringLiteral("/ip pool add name=hotspot-pool ranges=172.16.0.2-172.16.255.254"),
+            QStringLiteral("/ip pool add name=pppoe-pool ranges=176.16.0.2-176.16.255.254"),
+            QStringLiteral("/ip pool add name=Expiry-Pool ranges=18.18.18.2-18.18.18.254"),
+            QStringLiteral("/ip address add address=172.16.0.1/16 comment=HOTSPOT interface=Bridge-Network network=172.16.0.0"),
+            QStringLiteral("/ip dhcp-server add address-pool=hotspot-pool interface=Bridge-Network name=dhcp1"),
+            QStringLiteral("/ip dhcp-server network add address=172.16.0.0/16 gateway=172.16.0.1"),
+            QStringLiteral(R"(/ip hotspot profile add dns-name=%1 hotspot-address=172.16.0.1 login-by="cookie,http-pap,mac-cookie" name=quillmor-server)").arg(quoteRouterOs(dns)),
+            QStringLiteral("/ip hotspot add address-pool=hotspot-pool addresses-per-mac=1 disabled=no idle-timeout=4w2d interface=Bridge-Network keepalive-timeout=4w2d login-timeout=5m name=quillmor profile=quillmor-server"),
+            QStringLiteral("/ppp profile add local-address=18.18.18.1 name=Expiry-Profile rate-limit=1k/1k remote-address=Expiry-Pool"),
+            QStringLiteral("/interface pppoe-server server add disabled=no interface=Bridge-Network one-session-per-host=yes service-name=PPPoE_Server"),
+            QStringLiteral("/ip dns set cache-max-ttl=7d cache-size=4096 servers=8.8.8.8,8.8.4.4"),
+            QStringLiteral("/ip firewall nat add chain=srcnat out-interface=ether1-WAN action=masquerade comment=HOTSPOT"),
+            QStringLiteral("/ip service set ftp disabled=yes"),
+            QStringLiteral("/ip service set telnet disabled=yes"),
+            QStringLiteral("/ip service set ssh port=22 disabled=no"),
+            QStringLiteral("/ip service set www port=1042 disabled=no"),
+            QStringLiteral("/ip service set winbox port=8291 disabled=no"),
+            QStringLiteral("/ip service set api-ssl disabled=yes"),
+            QStringLiteral("/ip service set api disabled=no port=8777"),
+            QStringLiteral("/system clock set time-zone-name=Africa/Nairobi"),
+    };
+    QStringList statements;
+    for (const QString &s : wrapped)
+        statements << QStringLiteral(":do { %1 } on-error={}").arg(s);
+    statements << QStringLiteral(R"(:if ([:len [/interface find name="ether1-WAN"]] = 0) do={ :put "QM_FAIL=wan" })")
+               << QStringLiteral(R"(:if ([:len [/ip address find address="172.16.0.1/16"]] = 0) do={ :put "QM_FAIL=address" })")
+               << QStringLiteral(R"(:put "QM_DONE=1")");
+    return statements.join(QStringLiteral("; "));
+}
+
+QString sharedRulesScript(const QStringList &hosts)
+{
+    const QStringList fixed = {
+            QStringLiteral(R"(/ip firewall address-list add list=blocked-vpn-servers address=203.0.113.45 comment="quillmor-onboard")"),
+            QStringLiteral(R"(/ip firewall filter add chain=forward dst-address-list=blocked-vpn-servers action=drop comment="quillmor-onboard")"),
+            QStringLiteral(R"(/ip firewall raw add chain=prerouting dst-address-list=blocked-vpn-servers action=drop comment="quillmor-onboard")"),
+            QStringLiteral(R"(/ip firewall filter add chain=forward action=drop src-address-list=Disconnected comment="quillmor-onboard")"),
+            QStringLiteral(R"(/ip firewall filter add chain=hs-input action=drop protocol=udp dst-port=53 hotspot=!auth comment="quillmor-onboard")"),
+            QStringLiteral(R"(/ip firewall filter add chain=hs-input action=drop protocol=tcp dst-port=53 hotspot=!auth comment="quillmor-onboard")"),
+            QStringLiteral(R"(/ip firewall filter add chain=pre-hs-input hotspot=!auth connection-limit=20,32 action=drop comment="quillmor-onboard")"),
+            QStringLiteral("/system clock set time-zone-name=Africa/Nairobi"),
+    };
+    QString script;
+    for (const QString &s : fixed)
+        script += QStringLiteral(":do { %1 } on-error={}; ").arg(s);
+    for (const QString &h : hosts)
+        script += QStringLiteral(":do { /ip hotspot walled-garden ip add action=accept dst-host=")
+                + quoteRouterOs(h) + QStringLiteral(R"( comment="quillmor-onboard" } on-error={}; )");
+    return script + QStringLiteral(R"(:put "QM_DONE=1")");
+}
+
+const QString kClearScript = QStringLiteral(R"(:do { /ip firewall filter remove [find comment="quillmor-onboard"] } on-error={}; :do { /ip firewall raw remove [find comment="quillmor-onboard"] } on-error={}; :do { /ip firewall address-list remove [find comment="quillmor-onboard"] } on-error={}; :do { /ip hotspot walled-garden ip remove [find comment="quillmor-onboard"] } on-error={}; :do { /ip route remove [find comment="quillmor-onboard"] } on-error={}; :do { /ip address remove [find comment="quillmor-onboard"] } on-error={}; :do { /interface wireguard peers remove [find comment="quillmor-onboard"] } on-error={}; :do { /interface wireguard remove [find comment="quillmor-onboard"] } on-error={}; :put "QM_DONE=1")");
+const QString kHandshake = QStringLiteral(R"(:do { :put ("QM_HS=" . [/interface wireguard peers get [find comment="quillmor-onboard"] last-handshake]) } on-error={ :put "QM_HS=" }; :put "QM_DONE=1")");
+const QString kProfiles = QStringLiteral(R"(:foreach p in=[/ip hotspot profile find] do={ :put ("QM_PROFILE=" . [/ip hotspot profile get $p name]); :put ("QM_DIR=" . [/ip hotspot profile get $p html-directory]); :put ("QM_OVERRIDE=" . [/ip hotspot profile get $p html-directory-override]); :put ("QM_DNS=" . [/ip hotspot profile get $p dns-name]) }; :put "QM_DONE=1")");
+const QString kServerKey = QStringLiteral("HIgo9xNzJMWLKASShiTqIybxZ0U3wGLiUeJ1PKf8ykw=");
+
+QString userScript(const QString &user, const QString &password)
+{
+    const QString u = quoteRouterOs(user);
+    const QString p = quoteRouterOs(password);
+    return QStringLiteral(R"(:if ([:len [/user find name=%1]] > 0) do={ /user set [find name=%1] password=%2 group=full; :put "QM_USER=updated" } else={ /user add name=%1 group=full password=%2 comment="quillmor-onboard"; :put "QM_USER=created" }; :put "QM_DONE=1")")
+            .arg(u, p);
+}
+
+} // namespace
+
+class TestRouterOsEngine final : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void inspectionReportsWhatTheRouterHolds_data();
+    void inspectionReportsWhatTheRouterHolds();
+    void apiAddressesDistributeOverTheMarker();
+    void probeSeesRouteAndPingOnlyWithUpstream();
+    void splittingPortOneBringsDhcpInternet();
+    void dhcpStepSetsExistingClientInsteadOfAdding();
+    void pppoeClientKeepsHostilePasswordAndDialsUp();
+    void baseLayoutBuildsTheStandardShapeAndDropsTheSession();
+    void linkScriptsBuildTheTunnel();
+    void firewallPlaceBeforeZeroFailsOnEmptyList();
+    void handshakeReadingFollowsTheScenario_data();
+    void handshakeReadingFollowsTheScenario();
+    void apiServiceFormsAndManagementUser();
+    void sharedRulesAndClearingRemoveOnlyOurObjects();
+    void hotspotListingAndFetch();
+    void malformedScriptsFailInRouterOsWords_data();
+    void malformedScriptsFailInRouterOsWords();
+    void runtimeErrorStopsTheRestAndExitStatusFollowsSetting();
+    void unknownParameterIsRuntimeFromVersion723();
+    void badCommandNameCatchabilityIsASetting();
+    void valuesOfTheWrongKindAreRefused_data();
+    void valuesOfTheWrongKindAreRefused();
+    void hostileQuotedValuesReadBackAndNeverRun();
+    void realExportsLoadIntoTheStateTheyDescribe_data();
+    void realExportsLoadIntoTheStateTheyDescribe();
+    void exportStateLoadsBackToTheSameState();
+    void faultsFireOnTheirPattern();
+    void wireGuardKeysAreRealX25519();
+    void concurrentExecsKeepTheModelConsistent();
+};
+
+void TestRouterOsEngine::inspectionReportsWhatTheRouterHolds_data()
+{
+    QTest::addColumn<QString>("scenario");
+    QTest::addColumn<QStringList>("expected");
+    QTest::newRow("new-router") << QStringLiteral("new-router")
+                                << QStringList{QStringLiteral("QM_VERSION=7.14.3 (stable)"),
+                                               QStringLiteral("QM_IDENTITY=MikroTik"),
+                                               QStringLiteral("QM_MODEL=RB750Gr3"),
+                                               QStringLiteral("QM_ROUTE=1"), QStringLiteral("QM_PING=1"),
+                                               QStringLiteral("QM_FETCH=1"), QStringLiteral("QM_ADDRS=2"),
+                                               QStringLiteral("QM_USERS=1"), QStringLiteral("QM_HS=0"),
+                                               QStringLiteral("QM_PPPS=0"), QStringLiteral("QM_E1BR=0"),
+                                               QStringLiteral("QM_DHCP1=1"), QStringLiteral("QM_PPOE=0"),
+                                               QStringLiteral("QM_API_DIS=false"),
+                                               QStringLiteral("QM_WGCOUNT=0"), QStringLiteral("QM_OURS=0"),
+                                               QStringLiteral("QM_HAS_QUILLMOR=0"), QStringLiteral("QM_HAS_QMLINK=0"),
+                                               QStringLiteral("QM_USER_QUILLMOR=0"), QStringLiteral("QM_DONE=1")};
+    QTest::newRow("ros6") << QStringLiteral("ros6")
+                          << QStringList{QStringLiteral("QM_VERSION=6.49.10 (long-term)"),
+                                         QStringLiteral("QM_WGCOUNT=-1"), QStringLiteral("QM_OURS=0"),
+                                         QStringLiteral("QM_DONE=1")};
+    QTest::newRow("chr") << QStringLiteral("chr")
+                         << QStringList{QStringLiteral("QM_MODEL=unknown"), QStringLiteral("QM_IDENTITY=chr-lab"),
+                                        QStringLiteral("QM_ADDRS=2"), QStringLiteral("QM_DONE=1")};
+    QTest::newRow("in-use") << QStringLiteral("in-use")
+                            << QStringList{QStringLiteral("QM_IDENTITY=cafe-main"), QStringLiteral("QM_HS=1"),
+                                           QStringLiteral("QM_PPPS=1"), QStringLiteral("QM_USERS=2"),
+                                           QStringLiteral("QM_ADDRS=3"), QStringLiteral("QM_DONE=1")};
+    QTest::newRow("names-taken") << QStringLiteral("names-taken")
+                                 << QStringList{QStringLiteral("QM_HAS_QUILLMOR=1"),
+                                                QStringLiteral("QM_HAS_QMLINK=1"), QStringLiteral("QM_DONE=1")};
+    QTest::newRow("earlier-link") << QStringLiteral("earlier-link")
+                                  << QStringList{QStringLiteral("QM_WGCOUNT=1"), QStringLiteral("QM_OURS=1"),
+                                                 QStringLiteral("QM_OURNAME=wg-old"), QStringLiteral("QM_DONE=1")};
+    QTest::newRow("no-internet-bridged")
+            << QStringLiteral("no-internet-bridged")
+            << QStringList{QStringLiteral("QM_ROUTE=0"), QStringLiteral("QM_PING=0"), QStringLiteral("QM_FETCH=0"),
+                           QStringLiteral("QM_ADDRS=1"), QStringLiteral("QM_E1BR=1"), QStringLiteral("QM_DHCP1=0"),
+                           QStringLiteral("QM_DONE=1")};
+}
+
+void TestRouterOsEngine::inspectionReportsWhatTheRouterHolds()
+{
+    QFETCH(QString, scenario);
+    QFETCH(QStringList, expected);
+    auto engine = loadScenario(scenario);
+    const ExecOutcome outcome = exec(*engine, inspectionScript());
+    const QString out = QString::fromUtf8(outcome.out);
+    QCOMPARE(outcome.exitStatus, 0);
+    QVERIFY2(out.endsWith(QLatin1String("QM_DONE=1\r\n")), qPrintable(out));
+    QVERIFY(!out.contains(QLatin1Char('\n')) || out.count(QLatin1Char('\n')) == out.count(QStringLiteral("\r\n")));
+    const QStringList lines = out.split(QStringLiteral("\r\n"));
+    for (const QString &line : expected)
+        QVERIFY2(lines.contains(line), qPrintable(line + QStringLiteral(" not in:\n") + out));
+    QCOMPARE(hasRouterOsError(out), false);
+    // Reading the router changes nothing.
+    const QString before = engine->exportState().section(QLatin1Char('\n'), 1);
+    (void)exec(*engine, inspectionScript());
+    QCOMPARE(engine->exportState().section(QLatin1Char('\n'), 1), before);
+}
+
+void TestRouterOsEngine::apiAddressesDistributeOverTheMarker()
+{
+    auto engine = loadScenario(QStringLiteral("api-restricted"));
+    const QString out = run(*engine, inspectionScript());
+    QVERIFY2(out.contains(QStringLiteral("\r\nQM_API_ADDR=192.168.88.0/24;QM_API_ADDR=10.9.0.0/16\r\n")),
+             qPrintable(out));
+    QCOMPARE(read(*engine, QStringLiteral("[:typeof [/ip service get api address]]")), QStringLiteral("array"));
+}
+
+void TestRouterOsEngine::probeSeesRouteAndPingOnlyWithUpstream()
+{
+    auto online = loadScenario(QStringLiteral("new-router"));
+    MarkerMap m = parseMarkers(run(*online, kProbe));
+    QCOMPARE(m.text(QStringLiteral("QM_ROUTE")), QStringLiteral("1"));
+    QCOMPARE(m.text(QStringLiteral("QM_PING")), QStringLiteral("1"));
+    // Inside [ ] ping returns the reply count and prints no table.
+    QCOMPARE(run(*online, QStringLiteral(":local n [/ping address=1.1.1.1 count=3]; :put $n")), QStringLiteral("3\r\n"));
+
+    QJsonObject offline{{QStringLiteral("export"), QStringLiteral("defconf-7.rsc")},
+                        {QStringLiteral("upstream"), QJsonObject{{QStringLiteral("internet"), false}}}};
+    auto engine = loadJson(offline);
+    m = parseMarkers(run(*engine, kProbe));
+    QCOMPARE(m.text(QStringLiteral("QM_ROUTE")), QStringLiteral("1"));
+    QCOMPARE(m.text(QStringLiteral("QM_PING")), QStringLiteral("0"));
+    QCOMPARE(m.text(QStringLiteral("QM_DONE")), QStringLiteral("1"));
+}
+
+void TestRouterOsEngine::splittingPortOneBringsDhcpInternet()
+{
+    auto engine = loadScenario(QStringLiteral("no-internet-bridged"));
+    QCOMPARE(parseMarkers(run(*engine, kProbe)).text(QStringLiteral("QM_ROUTE")), QStringLiteral("0"));
+    // A DHCP client on a bridge slave never gets a lease.
+    QVERIFY(!hasRouterOsError(run(*engine, kDhcpAdd)));
+    QCOMPARE(parseMarkers(run(*engine, kProbe)).text(QStringLiteral("QM_ROUTE")), QStringLiteral("0"));
+    const QString bridge = run(*engine, kBridgeStep);
+    QCOMPARE(bridge, QStringLiteral("QM_DONE=1\r\n"));
+    QCOMPARE(count(*engine, QStringLiteral("/interface bridge port")), 4);
+    const MarkerMap m = parseMarkers(run(*engine, kProbe));
+    QCOMPARE(m.text(QStringLiteral("QM_ROUTE")), QStringLiteral("1"));
+    QCOMPARE(m.text(QStringLiteral("QM_PING")), QStringLiteral("1"));
+    // A second identical client is refused rather than duplicated.
+    QVERIFY(hasRouterOsError(run(*engine, kDhcpAdd)));
+    QCOMPARE(count(*engine, QStringLiteral("/ip dhcp-client")), 1);
+}
+
+void TestRouterOsEngine::dhcpStepSetsExistingClientInsteadOfAdding()
+{
+    auto engine = loadScenario(QStringLiteral("new-router"));
+    QVERIFY(run(*engine, QStringLiteral("/ip dhcp-client set [find interface=ether1] disabled=yes")).isEmpty());
+    QCOMPARE(parseMarkers(run(*engine, kProbe)).text(QStringLiteral("QM_ROUTE")), QStringLiteral("0"));
+    QCOMPARE(run(*engine, kDhcpSet), QString());
+    QCOMPARE(count(*engine, QStringLiteral("/ip dhcp-client")), 1);
+    QCOMPARE(parseMarkers(run(*engine, kProbe)).text(QStringLiteral("QM_ROUTE")), QStringLiteral("1"));
+}
+
+void TestRouterOsEngine::pppoeClientKeepsHostilePasswordAndDialsUp()
+{
+    const QString password = QStringLiteral("p\"a$s\\w;[x]\n");
+    QJsonObject scenario{{QStringLiteral("export"), QStringLiteral("no-internet-bridged.rsc")},
+                         {QStringLiteral("upstream"),
+                          QJsonObject{{QStringLiteral("dhcp"), false},
+                                      {QStringLiteral("pppoe"),
+                                       QJsonObject{{QStringLiteral("user"), QStringLiteral("cust@isp")},
+                                                   {QStringLiteral("password"), QStringLiteral("p\"a$s\\w;[x]")}}}}}};
+    auto engine = loadJson(scenario);
+    QCOMPARE(run(*engine, kBridgeStep), QStringLiteral("QM_DONE=1\r\n"));
+    const QString out = run(*engine, pppoeScript(QStringLiteral("cust@isp"), password) + kWanListLine);
+    QVERIFY2(out.isEmpty(), qPrintable(out));
+    QCOMPARE(read(*engine, QStringLiteral("[/interface pppoe-client get quillmor-wan password]")),
+             QStringLiteral("p\"a$s\\w;[x]"));
+    QCOMPARE(read(*engine, QStringLiteral("[/interface pppoe-client get quillmor-wan running]")), QStringLiteral("true"));
+    QCOMPARE(parseMarkers(run(*engine, kProbe)).text(QStringLiteral("QM_PING")), QStringLiteral("1"));
+    // The extra line finds no WAN list here and is swallowed by its on-error.
+    QCOMPARE(count(*engine, QStringLiteral("/interface list member"), QStringLiteral("interface=quillmor-wan")), 0);
+    QVERIFY(!engine->exportState().contains(QStringLiteral("password")));
+
+    auto fresh = loadScenario(QStringLiteral("new-router"));
+    QCOMPARE(run(*fresh, pppoeScript(QStringLiteral("u"), QStringLiteral("pw")) + kWanListLine), QString());
+    QCOMPARE(count(*fresh, QStringLiteral("/interface list member"), QStringLiteral("list=WAN interface=quillmor-wan")), 1);
+    // Wrong credentials upstream: the client exists but never runs.
+    QCOMPARE(read(*fresh, QStringLiteral("[/interface pppoe-client get quillmor-wan running]")), QStringLiteral("false"));
+}
+
+void TestRouterOsEngine::baseLayoutBuildsTheStandardShapeAndDropsTheSession()
+{
+    auto engine = loadScenario(QStringLiteral("new-router"));
+    const ExecOutcome outcome = exec(*engine, baseLayoutScript(QStringLiteral("wifi.quillmor.com")));
+    // The script removes the address the session came in on: the router finishes the script,
+    // the client loses the connection and sees nothing after that point.
+    QVERIFY(outcome.drop);
+    QVERIFY(!outcome.out.contains("QM_DONE=1"));
+    QVERIFY(!engine->hasAddress(QStringLiteral("192.168.88.1")));
+    QVERIFY(engine->hasAddress(QStringLiteral("172.16.0.1")));
+    QCOMPARE(count(*engine, QStringLiteral("/interface"), QStringLiteral("name=ether1-WAN")), 1);
+    QCOMPARE(count(*engine, QStringLiteral("/interface bridge port"), QStringLiteral("bridge=Bridge-Network")), 4);
+    QCOMPARE(count(*engine, QStringLiteral("/interface bridge port"), QStringLiteral("bridge=bridge")), 0);
+    QCOMPARE(count(*engine, QStringLiteral("/ip pool")), 3);
+    QCOMPARE(count(*engine, QStringLiteral("/ip hotspot"), QStringLiteral("name=quillmor profile=quillmor-server")), 1);
+    QCOMPARE(read(*engine, QStringLiteral("[/ip hotspot get quillmor idle-timeout]")), QStringLiteral("4w2d"));
+    QCOMPARE(read(*engine, QStringLiteral("[/ip hotspot profile get quillmor-server login-by]")),
+             QStringLiteral("cookie;http-pap;mac-cookie"));
+    QCOMPARE(read(*engine, QStringLiteral("[/ip hotspot profile get quillmor-server dns-name]")),
+             QStringLiteral("wifi.quillmor.com"));
+    QCOMPARE(count(*engine, QStringLiteral("/interface pppoe-server server"), QStringLiteral("service-name=PPPoE_Server")), 1);
+    QCOMPARE(read(*engine, QStringLiteral("[/ip service get api port]")), QStringLiteral("8777"));
+    QCOMPARE(read(*engine, QStringLiteral("[/ip service get ftp disabled]")), QStringLiteral("true"));
+    QCOMPARE(read(*engine, QStringLiteral("[/system clock get time-zone-name]")), QStringLiteral("Africa/Nairobi"));
+    QCOMPARE(read(*engine, QStringLiteral("[/ip dns get servers]")), QStringLiteral("8.8.8.8,8.8.4.4"));
+    // The old DHCP client followed the rename and was replaced by the new one on ether1-WAN.
+    QCOMPARE(count(*engine, QStringLiteral("/ip dhcp-client")), 1);
+    QCOMPARE(count(*engine, QStringLiteral("/ip dhcp-client"), QStringLiteral("interface=ether1-WAN use-peer-dns=no")), 1);
+    QCOMPARE(parseMarkers(run(*engine, kProbe)).text(QStringLiteral("QM_ROUTE")), QStringLiteral("1"));
+    // Run again on the finished layout, from the new address: no failure markers.
+    const QString again = run(*engine, baseLayoutScript(QStringLiteral("wifi.quillmor.com")));
+    QCOMPARE(again, QStringLiteral("QM_DONE=1\r\n"));
+    QCOMPARE(count(*engine, QStringLiteral("/ip pool")), 3);
+    QCOMPARE(count(*engine, QStringLiteral("/interface bridge")), 2);
+
+    // The scenario may stop the script where the session address disappears instead.
+    QJsonObject stop{{QStringLiteral("export"), QStringLiteral("defconf-7.rsc")},
+                     {QStringLiteral("session"), QJsonObject{{QStringLiteral("address"), QStringLiteral("192.168.88.1")},
+                                                             {QStringLiteral("onAddressRemoved"), QStringLiteral("stop")}}}};
+    auto stopping = loadJson(stop);
+    QVERIFY(exec(*stopping, baseLayoutScript(QStringLiteral("x.quillmor.com"))).drop);
+    QCOMPARE(count(*stopping, QStringLiteral("/ip pool")), 0);
+    QVERIFY(!stopping->hasAddress(QStringLiteral("172.16.0.1")));
+}
+
+void TestRouterOsEngine::linkScriptsBuildTheTunnel()
+{
+    auto engine = loadScenario(QStringLiteral("earlier-link"));
+    QCOMPARE(run(*engine, kClearScript), QStringLiteral("QM_DONE=1\r\n"));
+    QCOMPARE(count(*engine, QStringLiteral("/interface wireguard")), 0);
+    QCOMPARE(count(*engine, QStringLiteral("/ip route"), QStringLiteral("comment=quillmor-onboard")), 0);
+    QCOMPARE(count(*engine, QStringLiteral("/ip address"), QStringLiteral("comment=defconf")), 1);
+
+    QCOMPARE(run(*engine, QStringLiteral(R"(/interface wireguard add name=wg-old listen-port=13231 comment="quillmor-onboard")")), QString());
+    const MarkerMap key = parseMarkers(run(*engine, QStringLiteral(R"(:put ("QM_PUB=" . [/interface wireguard get wg-old public-key]); :put "QM_DONE=1")")));
+    const QString pub = key.text(QStringLiteral("QM_PUB"));
+    QCOMPARE(pub.size(), 44);
+    QCOMPARE(QByteArray::fromBase64(pub.toLatin1()).size(), 32);
+    QCOMPARE(run(*engine, QStringLiteral(R"(/ip address add address=10.20.0.5/32 interface=wg-old comment="quillmor-onboard")")), QString());
+    QCOMPARE(run(*engine, QStringLiteral(R"(/interface wireguard peers add interface=wg-old public-key=%1 endpoint-address="vpn.quillmor.com" endpoint-port=51820 allowed-address=10.20.0.0/16,0.0.0.0/0 persistent-keepalive=25s comment="quillmor-onboard")").arg(quoteRouterOs(kServerKey))), QString());
+    QCOMPARE(read(*engine, QStringLiteral("[/interface wireguard peers get [find comment=\"quillmor-onboard\"] allowed-address]")),
+             QStringLiteral("10.20.0.0/16;0.0.0.0/0"));
+    QCOMPARE(run(*engine, QStringLiteral(R"(/ip route add dst-address=10.20.0.0/16 gateway=wg-old comment="quillmor-onboard")")), QString());
+    QCOMPARE(read(*engine, QStringLiteral("[/ip route get [find comment=\"quillmor-onboard\"] active]")), QStringLiteral("true"));
+    QCOMPARE(run(*engine, QStringLiteral(R"(/ip firewall filter add chain=input action=accept in-interface=wg-old comment="quillmor-onboard" place-before=0)")), QString());
+    QCOMPARE(read(*engine, QStringLiteral("[/ip firewall filter get 0 comment]")), QStringLiteral("quillmor-onboard"));
+    QCOMPARE(count(*engine, QStringLiteral("/ip firewall filter")), 12);
+
+    // Duplicates and dangling references fail as RouterOS words them.
+    QCOMPARE(run(*engine, QStringLiteral(R"(/interface wireguard add name=wg-old listen-port=13231 comment="quillmor-onboard")")),
+             QStringLiteral("failure: already have interface with such name\r\n"));
+    QCOMPARE(run(*engine, QStringLiteral("/interface wireguard peers add interface=nosuch allowed-address=10.0.0.0/8")),
+             QStringLiteral("input does not match any value of interface\r\n"));
+    QCOMPARE(run(*engine, QStringLiteral("/interface wireguard peers add public-key=%1").arg(quoteRouterOs(kServerKey))),
+             QStringLiteral("missing value(s) of argument(s) interface allowed-address\r\n"));
+}
+
+void TestRouterOsEngine::firewallPlaceBeforeZeroFailsOnEmptyList()
+{
+    const QString rule = QStringLiteral(R"(/ip firewall filter add chain=input action=accept in-interface=ether2 comment="quillmor-onboard")");
+    auto engine = loadScenario(QStringLiteral("chr"));
+    QCOMPARE(run(*engine, rule + QStringLiteral(" place-before=0")), QStringLiteral("no such item\r\n"));
+    QCOMPARE(count(*engine, QStringLiteral("/ip firewall filter")), 0);
+    QCOMPARE(run(*engine, rule), QString());
+    QCOMPARE(count(*engine, QStringLiteral("/ip firewall filter")), 1);
+
+    QJsonObject accepting{{QStringLiteral("export"), QStringLiteral("chr.rsc")},
+                          {QStringLiteral("placeBeforeEmpty"), QStringLiteral("accept")}};
+    auto lenient = loadJson(accepting);
+    QCOMPARE(run(*lenient, rule + QStringLiteral(" place-before=0")), QString());
+    QCOMPARE(count(*lenient, QStringLiteral("/ip firewall filter")), 1);
+}
+
+void TestRouterOsEngine::handshakeReadingFollowsTheScenario_data()
+{
+    QTest::addColumn<QString>("before");
+    QTest::addColumn<int>("afterSeconds");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("absent before handshake") << QStringLiteral("absent") << 600 << QStringLiteral("QM_HS=");
+    QTest::newRow("never before handshake") << QStringLiteral("never") << 600 << QStringLiteral("QM_HS=never");
+    QTest::newRow("zero before handshake") << QStringLiteral("zero") << 600 << QStringLiteral("QM_HS=0");
+    QTest::newRow("after handshake") << QStringLiteral("absent") << 0 << QStringLiteral("QM_HS=0s");
+}
+
+void TestRouterOsEngine::handshakeReadingFollowsTheScenario()
+{
+    QFETCH(QString, before);
+    QFETCH(int, afterSeconds);
+    QFETCH(QString, expected);
+    QJsonObject scenario{{QStringLiteral("export"), QStringLiteral("defconf-7.rsc")},
+                         {QStringLiteral("wireguard"), QJsonObject{{QStringLiteral("afterSeconds"), afterSeconds},
+                                                                   {QStringLiteral("lastHandshakeBefore"), before}}}};
+    auto engine = loadJson(scenario);
+    QCOMPARE(run(*engine, kHandshake), QStringLiteral("QM_HS=\r\nQM_DONE=1\r\n"));
+    QCOMPARE(run(*engine, QStringLiteral(R"(/interface wireguard add name=quillmor comment="quillmor-onboard"; /interface wireguard peers add interface=quillmor public-key=%1 allowed-address=10.20.0.0/16 comment="quillmor-onboard")").arg(quoteRouterOs(kServerKey))), QString());
+    QCOMPARE(run(*engine, kHandshake), expected + QStringLiteral("\r\nQM_DONE=1\r\n"));
+}
+
+void TestRouterOsEngine::apiServiceFormsAndManagementUser()
+{
+    auto engine = loadScenario(QStringLiteral("api-restricted"));
+    QCOMPARE(run(*engine, userScript(QStringLiteral("quillmor"), QStringLiteral("s3cr\"et$"))),
+             QStringLiteral("QM_USER=created\r\nQM_DONE=1\r\n"));
+    QVERIFY(engine->authenticate(QStringLiteral("quillmor"), QStringLiteral("s3cr\"et$")));
+    QCOMPARE(run(*engine, userScript(QStringLiteral("quillmor"), QStringLiteral("other"))),
+             QStringLiteral("QM_USER=updated\r\nQM_DONE=1\r\n"));
+    QVERIFY(engine->authenticate(QStringLiteral("quillmor"), QStringLiteral("other")));
+    QCOMPARE(count(*engine, QStringLiteral("/user"), QStringLiteral("name=quillmor comment=quillmor-onboard")), 1);
+    QCOMPARE(read(*engine, QStringLiteral("[/user get quillmor password]")), QStringLiteral("no such item"));
+
+    QCOMPARE(run(*engine, QStringLiteral("/ip service set api disabled=no address=192.168.88.0/24,10.9.0.0/16,10.20.0.0/16")), QString());
+    QCOMPARE(read(*engine, QStringLiteral("[/ip service get api address]")),
+             QStringLiteral("192.168.88.0/24;10.9.0.0/16;10.20.0.0/16"));
+    QCOMPARE(run(*engine, QStringLiteral("/ip service set api disabled=no address=10.20.0.0/16")), QString());
+    QCOMPARE(read(*engine, QStringLiteral("[:len [/ip service get api address]]")), QStringLiteral("1"));
+    QCOMPARE(run(*engine, QStringLiteral("/ip service set api disabled=no")), QString());
+    QCOMPARE(run(*engine, QStringLiteral("/ip service add name=extra")),
+             QStringLiteral("bad command name add (line 1 column 13)\r\n"));
+}
+
+void TestRouterOsEngine::sharedRulesAndClearingRemoveOnlyOurObjects()
+{
+    auto engine = loadScenario(QStringLiteral("in-use"));
+    const QString out = run(*engine, sharedRulesScript({QStringLiteral("pay.quillmor.com"), QStringLiteral("x")}));
+    QCOMPARE(out, QStringLiteral("QM_DONE=1\r\n"));
+    QCOMPARE(count(*engine, QStringLiteral("/ip firewall filter"), QStringLiteral("comment=quillmor-onboard")), 5);
+    QCOMPARE(count(*engine, QStringLiteral("/ip firewall raw")), 1);
+    QCOMPARE(count(*engine, QStringLiteral("/ip hotspot walled-garden ip"), QStringLiteral("dst-host=pay.quillmor.com")), 1);
+    QCOMPARE(count(*engine, QStringLiteral("/ip firewall filter")), 8);
+    QCOMPARE(run(*engine, kClearScript), QStringLiteral("QM_DONE=1\r\n"));
+    QCOMPARE(count(*engine, QStringLiteral("/ip firewall filter")), 3);
+    QCOMPARE(count(*engine, QStringLiteral("/ip hotspot walled-garden ip")), 0);
+    QCOMPARE(count(*engine, QStringLiteral("/ip firewall address-list")), 0);
+    QCOMPARE(count(*engine, QStringLiteral("/user")), 2);
+}
+
+void TestRouterOsEngine::hotspotListingAndFetch()
+{
+    auto engine = loadScenario(QStringLiteral("in-use"));
+    const QString listing = run(*engine, kProfiles);
+    QCOMPARE(listing, QStringLiteral("QM_PROFILE=default\r\nQM_DIR=hotspot\r\nQM_OVERRIDE=\r\nQM_DNS=\r\n"
+                                     "QM_PROFILE=hsprof1\r\nQM_DIR=flash/hotspot\r\nQM_OVERRIDE=\r\n"
+                                     "QM_DNS=login.example-isp.net\r\nQM_DONE=1\r\n"));
+    const QString fetch = QStringLiteral(R"(:do { /tool fetch url=%1 dst-path=%2 mode=https check-certificate=no; :put "QM_FETCHED=1" } on-error={ :put "QM_FAIL=fetch" }; :put "QM_DONE=1")");
+    const QString url = QStringLiteral("https://manage.quillmor.com/hotspot/7/login.html?t=a%20b");
+    const QString ok = run(*engine, fetch.arg(quoteRouterOs(url), quoteRouterOs(QStringLiteral("/flash/hotspot/login.html"))));
+    QVERIFY2(ok.endsWith(QLatin1String("QM_FETCHED=1\r\nQM_DONE=1\r\n")), qPrintable(ok));
+    QCOMPARE(engine->fetchedFiles().value(QStringLiteral("/flash/hotspot/login.html")), url);
+
+    QJsonObject blocked{{QStringLiteral("export"), QStringLiteral("in-use.rsc")},
+                        {QStringLiteral("upstream"), QJsonObject{{QStringLiteral("serviceHttps"), false}}}};
+    auto offline = loadJson(blocked);
+    const QString failed = run(*offline, fetch.arg(quoteRouterOs(url), quoteRouterOs(QStringLiteral("/hotspot/login.html"))));
+    QVERIFY2(failed.contains(QLatin1String("QM_FAIL=fetch\r\nQM_DONE=1")), qPrintable(failed));
+    QVERIFY(offline->fetchedFiles().isEmpty());
+    QCOMPARE(parseMarkers(run(*offline, inspectionScript())).text(QStringLiteral("QM_FETCH")), QStringLiteral("0"));
+}
+
+void TestRouterOsEngine::malformedScriptsFailInRouterOsWords_data()
+{
+    QTest::addColumn<QString>("script");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("missing closing quote")
+            << QStringLiteral(R"(:put "QM_A=1"; :put "QM_DONE=1)")
+            << QStringLiteral("syntax error (line 1 column 21)");
+    QTest::newRow("quote left open inside a value")
+            << QStringLiteral(R"(:put "QM_A=1"; /system identity set name="abc; :put "QM_DONE=1)")
+            << QStringLiteral("expected end of command (line 1 column 54)");
+    QTest::newRow("unknown property")
+            << QStringLiteral(R"(:put "QM_A=1"; /ip address add address=10.1.1.1/24 interfac=ether2)")
+            << QStringLiteral("expected end of command (line 1 column 52)");
+    QTest::newRow("unknown property on a later line")
+            << QStringLiteral(":put \"QM_A=1\"\n/system clock set format=iso")
+            << QStringLiteral("expected end of command (line 2 column 19)");
+    QTest::newRow("missing closing brace")
+            << QStringLiteral(":put \"QM_A=1\"; :do { :put 1 } on-error={ :put 2 ")
+            << QStringLiteral("missing closing brace (line 1 column 49)");
+    QTest::newRow("stray closing bracket")
+            << QStringLiteral(":put \"QM_A=1\"; :put 2]") << QStringLiteral("syntax error (line 1 column 22)");
+    QTest::newRow("line that is no command")
+            << QStringLiteral(":put \"QM_A=1\"\nColumns: NAME") << QStringLiteral("expected command name (line 2 column 1)");
+    QTest::newRow("lower-case hex escape")
+            << QStringLiteral(R"(:put "QM_A=1"; :put "\e2")") << QStringLiteral("syntax error (line 1 column 22)");
+}
+
+void TestRouterOsEngine::malformedScriptsFailInRouterOsWords()
+{
+    QFETCH(QString, script);
+    QFETCH(QString, expected);
+    auto engine = loadScenario(QStringLiteral("new-router"));
+    const QString before = engine->exportState().section(QLatin1Char('\n'), 1);
+    const ExecOutcome outcome = exec(*engine, script);
+    // Nothing runs: not even the statement before the error.
+    QCOMPARE(QString::fromUtf8(outcome.out), expected + QStringLiteral("\r\n"));
+    QCOMPARE(outcome.exitStatus, 0);
+    QCOMPARE(engine->exportState().section(QLatin1Char('\n'), 1), before);
+    QVERIFY(engine->commandLog().isEmpty());
+}
+
+void TestRouterOsEngine::runtimeErrorStopsTheRestAndExitStatusFollowsSetting()
+{
+    auto engine = loadScenario(QStringLiteral("new-router"));
+    ExecOutcome outcome = exec(*engine, QStringLiteral(":put a; /ip address set [find address=\"9.9.9.9/32\"] comment=x; /ip address remove nosuch; :put b"));
+    QCOMPARE(QString::fromUtf8(outcome.out), QStringLiteral("a\r\nno such item\r\n"));
+    QCOMPARE(outcome.exitStatus, 0);
+    QCOMPARE(read(*engine, QStringLiteral("[/ip address get [find] address]")), QStringLiteral("invalid internal item number"));
+    QCOMPARE(read(*engine, QStringLiteral("[/ip address get [find address=\"1.2.3.4/32\"] address]")), QStringLiteral("no such item"));
+    const QJsonArray log = engine->commandLog();
+    QVERIFY(!log.isEmpty());
+    bool sawFailure = false;
+    for (const QJsonValue &v : log)
+        sawFailure = sawFailure || (v.toObject().value(QStringLiteral("verb")) == QLatin1String("remove")
+                                    && v.toObject().value(QStringLiteral("outcome")) == QLatin1String("no such item"));
+    QVERIFY(sawFailure);
+
+    QJsonObject strict{{QStringLiteral("export"), QStringLiteral("chr.rsc")}, {QStringLiteral("exitStatusOnError"), 1}};
+    auto nonZero = loadJson(strict);
+    outcome = exec(*nonZero, QStringLiteral("/interface bridge add name=ether1"));
+    QCOMPARE(QString::fromUtf8(outcome.out), QStringLiteral("failure: already have interface with such name\r\n"));
+    QCOMPARE(outcome.exitStatus, 1);
+    QCOMPARE(exec(*nonZero, QStringLiteral(":put ok")).exitStatus, 0);
+}
+
+void TestRouterOsEngine::unknownParameterIsRuntimeFromVersion723()
+{
+    QJsonObject newer{{QStringLiteral("version"), QStringLiteral("7.23.1")},
+                      {QStringLiteral("export"), QStringLiteral("chr.rsc")}};
+    auto engine = loadJson(newer);
+    QCOMPARE(run(*engine, QStringLiteral(":put a; /system clock set format=iso; :put b")),
+             QStringLiteral("a\r\nbad parameter format (line 1 column 33)\r\n"));
+    QCOMPARE(run(*engine, QStringLiteral(":do { /system clock set format=iso } on-error={ :put caught }")),
+             QStringLiteral("caught\r\n"));
+}
+
+void TestRouterOsEngine::badCommandNameCatchabilityIsASetting()
+{
+    auto engine = loadScenario(QStringLiteral("chr"));
+    QCOMPARE(run(*engine, QStringLiteral(":put 1; /system routerboard get model; :put 2")),
+             QStringLiteral("1\r\nbad command name routerboard (line 1 column 17)\r\n"));
+    QCOMPARE(run(*engine, QStringLiteral(":do { /foo } on-error={ :put caught }")), QStringLiteral("caught\r\n"));
+    QJsonObject strict{{QStringLiteral("export"), QStringLiteral("chr.rsc")}, {QStringLiteral("badCommandCatchable"), false}};
+    auto uncatchable = loadJson(strict);
+    QCOMPARE(run(*uncatchable, QStringLiteral(":do { /foo } on-error={ :put caught }; :put after")),
+             QStringLiteral("bad command name foo (line 1 column 8)\r\n"));
+}
+
+void TestRouterOsEngine::valuesOfTheWrongKindAreRefused_data()
+{
+    QTest::addColumn<QString>("command");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("boolean") << QStringLiteral("/ip dns set allow-remote-requests=maybe")
+                             << QStringLiteral("invalid value for argument allow-remote-requests");
+    QTest::newRow("port zero") << QStringLiteral("/ip service set api port=0") << QStringLiteral("invalid value for argument port");
+    QTest::newRow("port too big") << QStringLiteral("/ip service set api port=70000") << QStringLiteral("invalid value for argument port");
+    QTest::newRow("time") << QStringLiteral("/ip dns set cache-max-ttl=7x") << QStringLiteral("invalid value for argument cache-max-ttl");
+    QTest::newRow("prefix") << QStringLiteral("/ip address add address=10.1.1.300/24 interface=ether2")
+                            << QStringLiteral("invalid value for argument address");
+    QTest::newRow("prefix length") << QStringLiteral("/ip route add dst-address=10.0.0.0/33 gateway=ether2")
+                                   << QStringLiteral("invalid value for argument dst-address");
+    QTest::newRow("number") << QStringLiteral("/ip dns set cache-size=big") << QStringLiteral("invalid value for argument cache-size");
+    QTest::newRow("missing interface") << QStringLiteral("/ip address add address=10.1.1.1/24 interface=ether9")
+                                       << QStringLiteral("input does not match any value of interface");
+    QTest::newRow("missing interface list") << QStringLiteral("/interface list member add list=NOPE interface=ether2")
+                                            << QStringLiteral("input does not match any value of list");
+    QTest::newRow("missing pool") << QStringLiteral("/ip dhcp-server add interface=ether2 address-pool=nopool")
+                                  << QStringLiteral("input does not match any value of address-pool");
+    QTest::newRow("bad key") << QStringLiteral("/interface wireguard add name=wgx private-key=\"abc\"")
+                             << QStringLiteral("invalid value for argument private-key");
+    QTest::newRow("required arguments") << QStringLiteral("/ip address add comment=x")
+                                        << QStringLiteral("missing value(s) of argument(s) address interface");
+    QTest::newRow("pppoe without interface") << QStringLiteral("/interface pppoe-client add name=x")
+                                             << QStringLiteral("failure: no interfaces provided");
+    QTest::newRow("duplicate address") << QStringLiteral("/ip address add address=192.168.88.1/24 interface=bridge")
+                                       << QStringLiteral("failure: already have such address");
+}
+
+void TestRouterOsEngine::valuesOfTheWrongKindAreRefused()
+{
+    QFETCH(QString, command);
+    QFETCH(QString, expected);
+    auto engine = loadScenario(QStringLiteral("new-router"));
+    const QString before = engine->exportState().section(QLatin1Char('\n'), 1);
+    QCOMPARE(run(*engine, command), expected + QStringLiteral("\r\n"));
+    QCOMPARE(engine->exportState().section(QLatin1Char('\n'), 1), before);
+}
+
+void TestRouterOsEngine::hostileQuotedValuesReadBackAndNeverRun()
+{
+    QStringList corpus = {
+            QStringLiteral("\""), QStringLiteral("\\"), QStringLiteral("$"), QStringLiteral("$x"),
+            QStringLiteral("$(/system identity set name=pwned)"), QStringLiteral("[/user add name=evil group=full password=x]"),
+            QStringLiteral("\"; /user add name=evil group=full password=x; :put \""),
+            QStringLiteral("a;b] } { ["), QStringLiteral("\\\"$\\$"), QStringLiteral("line\nbreak\r\ttab"),
+            QStringLiteral("Grüße ☃ عربى"), QStringLiteral("#not a comment"), QStringLiteral("\\48\\45"),
+            QStringLiteral("end\\"), QString(), QStringLiteral("   "), QStringLiteral("=x=y"),
+    };
+    QRandomGenerator rng(20240611);
+    const QString alphabet = QStringLiteral("\"\\$[](){};#=: \t\nab\u00e9\u2603");
+    for (int i = 0; i < 40; ++i) {
+        QString s;
+        const int len = int(rng.bounded(1, 24));
+        for (int j = 0; j < len; ++j)
+            s += alphabet.at(int(rng.bounded(alphabet.size())));
+        corpus << s;
+    }
+    auto engine = loadScenario(QStringLiteral("chr"));
+    const int users = count(*engine, QStringLiteral("/user"));
+    for (const QString &value : corpus) {
+        QString expected;
+        for (const QChar c : value)
+            if (c.unicode() >= 0x20)
+                expected += c;
+        const QString quoted = quoteRouterOs(value);
+        QCOMPARE(run(*engine, QStringLiteral("/system identity set name=%1").arg(quoted)), QString());
+        QCOMPARE(read(*engine, QStringLiteral("[/system identity get name]")), expected);
+        QCOMPARE(run(*engine, QStringLiteral("/ip address set [find] comment=%1").arg(quoted)), QString());
+        QCOMPARE(read(*engine, QStringLiteral("[/ip address get [find interface=ether2] comment]")), expected);
+        QCOMPARE(read(*engine, quoted), expected);
+    }
+    QCOMPARE(count(*engine, QStringLiteral("/user")), users);
+    QCOMPARE(count(*engine, QStringLiteral("/user"), QStringLiteral("name=evil")), 0);
+}
+
+void TestRouterOsEngine::realExportsLoadIntoTheStateTheyDescribe_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QStringList>("extra");
+    QTest::addColumn<QStringList>("menus");
+    QTest::addColumn<QList<int>>("counts");
+    const QStringList menus = {QStringLiteral("/ip address"), QStringLiteral("/interface bridge port"),
+                               QStringLiteral("/ip firewall filter"), QStringLiteral("/ip firewall nat"),
+                               QStringLiteral("/ip hotspot"), QStringLiteral("/interface pppoe-server server"),
+                               QStringLiteral("/interface wireguard peers"), QStringLiteral("/ip pool"),
+                               QStringLiteral("/ip route")};
+    QTest::newRow("defconf RB5009") << QStringLiteral("briancurtin_main-router-RB5009_7.19.5.rsc")
+                                    << QStringList{QStringLiteral("sfp-sfpplus1")} << menus
+                                    << QList<int>{1, 8, 11, 1, 0, 0, 0, 1, 0};
+    QTest::newRow("hotspot CHR") << QStringLiteral("sarmadzahoor920-eng_chr_hotspot_7.20.6.rsc") << QStringList() << menus
+                                 << QList<int>{1, 0, 2, 2, 1, 0, 0, 1, 0};
+    QTest::newRow("pppoe server") << QStringLiteral("Rus1999_ISP-conf_pppoe-server_7.2.1.rsc")
+                                  << QStringList{QStringLiteral("wlan1")} << menus
+                                  << QList<int>{1, 2, 0, 1, 0, 1, 0, 4, 0};
+    QTest::newRow("wireguard") << QStringLiteral("boschinimarco_M1_wireguard_7.5.rsc") << QStringList() << menus
+                               << QList<int>{6, 2, 0, 1, 0, 0, 1, 3, 2};
+    QTest::newRow("terse") << QStringLiteral("gajdipajti_4to4-printer_terse_7.13.3.rsc")
+                           << QStringList{QStringLiteral("wlan1"), QStringLiteral("wlan2")} << menus
+                           << QList<int>{4, 3, 0, 3, 0, 0, 0, 1, 4};
+}
+
+void TestRouterOsEngine::realExportsLoadIntoTheStateTheyDescribe()
+{
+    QFETCH(QString, file);
+    QFETCH(QStringList, extra);
+    QFETCH(QStringList, menus);
+    QFETCH(QList<int>, counts);
+    QJsonObject scenario{{QStringLiteral("export"),
+                          QString(sourceDir() + QStringLiteral("/tests/routeros-sim/engine/data/exports/") + file)},
+                         {QStringLiteral("ethernetPorts"), 8},
+                         {QStringLiteral("extraInterfaces"), QJsonArray::fromStringList(extra)}};
+    RouterOsEngine engine;
+    QString error;
+    QVERIFY2(engine.loadScenario(scenario, QDir::rootPath(), &error), qPrintable(error));
+    for (int i = 0; i < menus.size(); ++i)
+        QVERIFY2(count(engine, menus.at(i), QStringLiteral("dynamic=no")) == counts.at(i),
+                 qPrintable(menus.at(i) + QStringLiteral(": ") + QString::number(count(engine, menus.at(i), QStringLiteral("dynamic=no")))));
+}
+
+void TestRouterOsEngine::exportStateLoadsBackToTheSameState()
+{
+    auto engine = loadScenario(QStringLiteral("in-use"));
+    QCOMPARE(run(*engine, QStringLiteral("/system identity set name=%1; /ip address set [find interface=ether4] comment=%2")
+                                  .arg(quoteRouterOs(QStringLiteral("a \"b\" $c")), quoteRouterOs(QStringLiteral("x\\y;z")))), QString());
+    const QString first = engine->exportState();
+    QTemporaryDir dir;
+    QFile f(dir.filePath(QStringLiteral("state.rsc")));
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write(first.toUtf8());
+    f.close();
+    RouterOsEngine copy;
+    QString error;
+    const QJsonObject saved{{QStringLiteral("export"), f.fileName()},
+                            {QStringLiteral("model"), QStringLiteral("RB750Gr3")}};
+    QVERIFY2(copy.loadScenario(saved, dir.path(), &error), qPrintable(error));
+    QCOMPARE(copy.exportState().section(QLatin1Char('\n'), 1), first.section(QLatin1Char('\n'), 1));
+    QCOMPARE(read(copy, QStringLiteral("[/system identity get name]")), QStringLiteral("a \"b\" $c"));
+}
+
+void TestRouterOsEngine::faultsFireOnTheirPattern()
+{
+    QJsonObject scenario{{QStringLiteral("export"), QStringLiteral("defconf-7.rsc")},
+                         {QStringLiteral("faults"),
+                          QJsonArray{QJsonObject{{QStringLiteral("command"), QStringLiteral("^/ip/firewall/filter/add .*place-before=0")},
+                                                 {QStringLiteral("error"), QStringLiteral("no such item")}},
+                                     QJsonObject{{QStringLiteral("command"), QStringLiteral("^/system/identity/get")},
+                                                 {QStringLiteral("delayMs"), 1500}},
+                                     QJsonObject{{QStringLiteral("command"), QStringLiteral("^/ping")},
+                                                 {QStringLiteral("hang"), true}, {QStringLiteral("times"), 1}},
+                                     QJsonObject{{QStringLiteral("command"), QStringLiteral("^/user/add")},
+                                                 {QStringLiteral("drop"), true}}}}};
+    auto engine = loadJson(scenario);
+    QCOMPARE(run(*engine, QStringLiteral("/ip firewall filter add chain=input action=accept place-before=0")),
+             QStringLiteral("no such item\r\n"));
+    QCOMPARE(run(*engine, QStringLiteral("/ip firewall filter add chain=input action=accept")), QString());
+    ExecOutcome outcome = exec(*engine, QStringLiteral(":put [/system identity get name]"));
+    QCOMPARE(outcome.delayMs, 1500);
+    QCOMPARE(outcome.out, QByteArray("MikroTik\r\n"));
+    outcome = exec(*engine, QStringLiteral(":put a; :put [/ping address=1.1.1.1 count=1]; :put b"));
+    QVERIFY(outcome.hang);
+    QVERIFY(!exec(*engine, QStringLiteral(":put [/ping address=1.1.1.1 count=1]")).hang);
+    outcome = exec(*engine, QStringLiteral(":put a; /user add name=x group=full password=y; :put b"));
+    QVERIFY(outcome.drop);
+    QCOMPARE(outcome.out, QByteArray("a\r\n"));
+    QVERIFY(engine->authenticate(QStringLiteral("x"), QStringLiteral("y")));
+
+    QJsonObject refusing{{QStringLiteral("refuseSignIn"), true}, {QStringLiteral("silentPort"), true}};
+    auto closed = loadJson(refusing);
+    QVERIFY(closed->refuseSignIn());
+    QVERIFY(closed->silentPort());
+    QVERIFY(!closed->authenticate(QStringLiteral("admin"), QString()));
+}
+
+void TestRouterOsEngine::wireGuardKeysAreRealX25519()
+{
+    // RFC 7748 section 6.1.
+    const QByteArray alicePriv = QByteArray::fromHex("77076d0a7318a57d3c16c17251b26645df4c2f87ebc0992ab177fba51db92c2a");
+    const QByteArray alicePub = QByteArray::fromHex("8520f0098930a754748b7ddcb43ef75a0dbf3a0d26381af4eba4a98eaa9b4e6a");
+    const QByteArray bobPriv = QByteArray::fromHex("5dab087e624a8a4b79e17f8b83800ee66f3bb1292618b6fd1c2f8b27ff88e0eb");
+    const QByteArray shared = QByteArray::fromHex("4a5d9d5ba4ce2de1728e3bf480350f25e07e21c947d19e3376f09b3c1e161742");
+    QCOMPARE(Curve25519::publicKey(alicePriv).toHex(), alicePub.toHex());
+    QCOMPARE(Curve25519::scalarMult(bobPriv, alicePub).toHex(), shared.toHex());
+
+    auto engine = loadScenario(QStringLiteral("new-router"));
+    const QString priv = QString::fromLatin1(bobPriv.toBase64());
+    QCOMPARE(run(*engine, QStringLiteral("/interface wireguard add name=wg1 private-key=%1").arg(quoteRouterOs(priv))), QString());
+    QCOMPARE(read(*engine, QStringLiteral("[/interface wireguard get wg1 public-key]")),
+             QString::fromLatin1(Curve25519::publicKey(bobPriv).toBase64()));
+    QVERIFY(!engine->exportState().contains(priv));
+    QCOMPARE(run(*engine, QStringLiteral("/interface wireguard set wg1 public-key=%1").arg(quoteRouterOs(kServerKey))),
+             QStringLiteral("expected end of command (line 1 column 30)\r\n"));
+}
+
+void TestRouterOsEngine::concurrentExecsKeepTheModelConsistent()
+{
+    auto engine = loadScenario(QStringLiteral("chr"));
+    QList<QThread *> threads;
+    for (int t = 0; t < 4; ++t) {
+        threads << QThread::create([&engine, t]() {
+            for (int i = 0; i < 25; ++i)
+                (void)exec(*engine, QStringLiteral("/ip firewall address-list add list=l%1 address=10.%1.0.%2").arg(t).arg(i));
+        });
+        threads.last()->start();
+    }
+    for (QThread *thread : threads) {
+        QVERIFY(thread->wait(20000));
+        delete thread;
+    }
+    QCOMPARE(count(*engine, QStringLiteral("/ip firewall address-list")), 100);
+}
+
+QTEST_GUILESS_MAIN(TestRouterOsEngine)
+#include "tst_routerosengine.moc"

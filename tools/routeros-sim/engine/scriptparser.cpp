@@ -1,0 +1,744 @@
+#include "scriptparser.h"
+
+#include "menuschema.h"
+
+namespace {
+
+const QString kSyntaxError = QStringLiteral("syntax error");
+const QString kExpectedEnd = QStringLiteral("expected end of command");
+const QString kExpectedCommand = QStringLiteral("expected command name");
+const QString kMissingBrace = QStringLiteral("missing closing brace");
+
+bool isWordChar(QChar c)
+{
+    return c.isLetterOrNumber() || c == QLatin1Char('-') || c == QLatin1Char('_')
+            || c == QLatin1Char('.');
+}
+
+bool isBareChar(QChar c)
+{
+    return !(c.isSpace() || c == QLatin1Char(';') || c == QLatin1Char(')') || c == QLatin1Char(']')
+             || c == QLatin1Char('}') || c == QLatin1Char('{') || c == QLatin1Char('[')
+             || c == QLatin1Char('(') || c == QLatin1Char('"'));
+}
+
+QString joinMenu(const QString &menu, const QString &word)
+{
+    return menu.isEmpty() ? word : menu + QLatin1Char('/') + word;
+}
+
+QString parentMenu(const QString &menu)
+{
+    const int slash = menu.lastIndexOf(QLatin1Char('/'));
+    return slash < 0 ? QString() : menu.left(slash);
+}
+
+const QStringList &exportVerbs()
+{
+    static const QStringList verbs = {QStringLiteral("add"), QStringLiteral("set"),
+                                      QStringLiteral("remove"), QStringLiteral("enable"),
+                                      QStringLiteral("disable")};
+    return verbs;
+}
+
+// Properties every list keeps, testable by find even where the command tree does not list them.
+const QStringList &commonProperties()
+{
+    static const QStringList props = {
+            QStringLiteral("name"),    QStringLiteral("comment"),      QStringLiteral("disabled"),
+            QStringLiteral("dynamic"), QStringLiteral("default"),      QStringLiteral("default-name"),
+            QStringLiteral("invalid"), QStringLiteral("running"),      QStringLiteral("type"),
+            QStringLiteral(".id")};
+    return props;
+}
+
+} // namespace
+
+ScriptParser::ScriptParser(MenuSchema &schema, const Options &options)
+    : m_schema(schema), m_options(options)
+{
+}
+
+bool ScriptParser::parse(const QString &text, ScriptBlockPtr *block, QString *error)
+{
+    m_text = text;
+    m_text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    m_text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    m_lineStarts = {0};
+    for (int i = 0; i < m_text.size(); ++i)
+        if (m_text.at(i) == QLatin1Char('\n'))
+            m_lineStarts << i + 1;
+    m_i = 0;
+    m_nesting = 0;
+    try {
+        ScriptBlockPtr b = parseBlock(QString(), QChar());
+        if (!atEnd())
+            fail(kSyntaxError, m_i);
+        *block = b;
+        return true;
+    } catch (const Failure &f) {
+        if (error)
+            *error = f.message;
+        return false;
+    }
+}
+
+void ScriptParser::fail(const QString &what, int at) const
+{
+    const ScriptPos p = posAt(at);
+    throw Failure{QStringLiteral("%1 (line %2 column %3)").arg(what).arg(p.line).arg(p.column)};
+}
+
+ScriptPos ScriptParser::posAt(int index) const
+{
+    int line = 0;
+    while (line + 1 < m_lineStarts.size() && m_lineStarts.at(line + 1) <= index)
+        ++line;
+    return ScriptPos{line + 1, index - m_lineStarts.at(line) + 1};
+}
+
+QChar ScriptParser::peek(int ahead) const
+{
+    const int at = m_i + ahead;
+    return at < m_text.size() ? m_text.at(at) : QChar();
+}
+
+bool ScriptParser::atTerminator() const
+{
+    if (atEnd())
+        return true;
+    const QChar c = peek();
+    return c == QLatin1Char(';') || c == QLatin1Char('}') || c == QLatin1Char(']')
+            || c == QLatin1Char(')') || (c == QLatin1Char('\n') && m_nesting == 0);
+}
+
+void ScriptParser::skipBlanks()
+{
+    while (!atEnd()) {
+        const QChar c = peek();
+        if (c == QLatin1Char(' ') || c == QLatin1Char('\t')
+            || (c == QLatin1Char('\n') && m_nesting > 0)) {
+            ++m_i;
+        } else if (c == QLatin1Char('\\') && peek(1) == QLatin1Char('\n')) {
+            m_i += 2;
+        } else {
+            break;
+        }
+    }
+}
+
+QString ScriptParser::readWord()
+{
+    const int start = m_i;
+    while (!atEnd() && isWordChar(peek())) {
+        if (peek() == QLatin1Char('.') && peek(1) == QLatin1Char('.'))
+            break;
+        ++m_i;
+    }
+    return m_text.mid(start, m_i - start);
+}
+
+ScriptBlockPtr ScriptParser::parseBlock(QString menu, QChar closer)
+{
+    auto block = std::make_shared<ScriptBlock>();
+    const int savedNesting = m_nesting;
+    m_nesting = 0;
+    for (;;) {
+        while (!atEnd()) {
+            const QChar c = peek();
+            if (c == QLatin1Char(' ') || c == QLatin1Char('\t') || c == QLatin1Char('\n')
+                || c == QLatin1Char(';')) {
+                ++m_i;
+            } else if (c == QLatin1Char('\\') && peek(1) == QLatin1Char('\n')) {
+                m_i += 2;
+            } else {
+                break;
+            }
+        }
+        if (atEnd()) {
+            if (!closer.isNull())
+                fail(kMissingBrace, m_text.size());
+            break;
+        }
+        if (!closer.isNull() && peek() == closer)
+            break;
+        if (peek() == QLatin1Char('}') || peek() == QLatin1Char(']') || peek() == QLatin1Char(')'))
+            fail(kSyntaxError, m_i);
+        ScriptStatementPtr st = parseStatement(menu);
+        if (st)
+            block->statements << st;
+        skipBlanks();
+        if (!atTerminator())
+            fail(kExpectedEnd, m_i);
+    }
+    m_nesting = savedNesting;
+    return block;
+}
+
+ScriptStatementPtr ScriptParser::parseStatement(QString &menu)
+{
+    const QChar c = peek();
+    if (c == QLatin1Char('#')) {
+        while (!atEnd() && peek() != QLatin1Char('\n'))
+            ++m_i;
+        return nullptr;
+    }
+    if (c == QLatin1Char(':')) {
+        ++m_i;
+        const int namePos = m_i;
+        const QString name = readWord();
+        if (name.isEmpty())
+            fail(kExpectedCommand, namePos);
+        return parseGlobal(name, namePos, menu);
+    }
+    if (c == QLatin1Char('{')) {
+        auto st = std::make_shared<ScriptStatement>();
+        st->kind = ScriptStatement::Kind::Block;
+        st->pos = posAt(m_i);
+        ++m_i;
+        st->block = parseBlock(menu, QLatin1Char('}'));
+        ++m_i;
+        return st;
+    }
+    if (c == QLatin1Char('/') || c == QLatin1Char('.') || c.isLower() || c.isDigit())
+        return parsePathCommand(menu);
+    fail(kExpectedCommand, m_i);
+}
+
+ScriptStatementPtr ScriptParser::parsePathCommand(QString &menu)
+{
+    auto st = std::make_shared<ScriptStatement>();
+    st->pos = posAt(m_i);
+    QString path = menu;
+    bool pathGiven = false;
+    if (peek() == QLatin1Char('/')) {
+        ++m_i;
+        path.clear();
+        pathGiven = true;
+    }
+    for (;;) {
+        if (peek() == QLatin1Char('/')) {
+            ++m_i;
+            continue;
+        }
+        if (peek() == QLatin1Char('.') && peek(1) == QLatin1Char('.')) {
+            m_i += 2;
+            path = parentMenu(path);
+            pathGiven = true;
+            continue;
+        }
+        skipBlanks();
+        if (atTerminator() || peek() == QLatin1Char('{'))
+            break;
+        const int wordPos = m_i;
+        const QString word = readWord();
+        if (word.isEmpty() || !word.at(0).isLower())
+            fail(kExpectedCommand, wordPos);
+        const QString sub = joinMenu(path, word);
+        const bool followedByValue = peek() == QLatin1Char('=');
+        if (!followedByValue && m_schema.hasMenu(sub)) {
+            path = sub;
+            pathGiven = true;
+            if (m_schema.isCommandMenu(path)) {
+                st->kind = ScriptStatement::Kind::Command;
+                st->menu = path;
+                parseArguments(*st, path);
+                return st;
+            }
+            continue;
+        }
+        if (m_schema.hasCommand(path, word)) {
+            st->kind = ScriptStatement::Kind::Command;
+            st->menu = path;
+            st->verb = word;
+            parseArguments(*st, path);
+            return st;
+        }
+        if (path.isEmpty() && m_schema.isGlobalCommand(word))
+            return parseGlobal(word, wordPos, menu);
+        if (m_options.exportMode && !followedByValue) {
+            if (exportVerbs().contains(word)) {
+                m_schema.addGenericMenu(path);
+                st->kind = ScriptStatement::Kind::Command;
+                st->menu = path;
+                st->verb = word;
+                parseArguments(*st, path);
+                return st;
+            }
+            path = sub;
+            pathGiven = true;
+            m_schema.addGenericMenu(path);
+            continue;
+        }
+        st->kind = ScriptStatement::Kind::BadCommand;
+        st->badWord = word;
+        st->badPos = posAt(wordPos);
+        skipStatement();
+        return st;
+    }
+    if (peek() == QLatin1Char('{')) {
+        st->kind = ScriptStatement::Kind::MenuBlock;
+        st->menu = path;
+        ++m_i;
+        st->block = parseBlock(path, QLatin1Char('}'));
+        ++m_i;
+        return st;
+    }
+    if (!pathGiven)
+        fail(kExpectedCommand, m_i);
+    st->kind = ScriptStatement::Kind::ChangeMenu;
+    st->menu = path;
+    menu = path;
+    return st;
+}
+
+void ScriptParser::skipStatement()
+{
+    int depth = 0;
+    while (!atEnd()) {
+        const QChar c = peek();
+        if (c == QLatin1Char('"')) {
+            ++m_i;
+            while (!atEnd() && peek() != QLatin1Char('"')) {
+                if (peek() == QLatin1Char('\\'))
+                    ++m_i;
+                ++m_i;
+            }
+            ++m_i;
+            continue;
+        }
+        if (c == QLatin1Char('[') || c == QLatin1Char('(') || c == QLatin1Char('{')) {
+            ++depth;
+        } else if (c == QLatin1Char(']') || c == QLatin1Char(')') || c == QLatin1Char('}')) {
+            if (depth == 0)
+                return;
+            --depth;
+        } else if (depth == 0 && (c == QLatin1Char(';') || (c == QLatin1Char('\n') && m_nesting == 0))) {
+            return;
+        }
+        ++m_i;
+    }
+}
+
+bool ScriptParser::acceptsFind(const QString &menu, const QString &name) const
+{
+    return m_schema.acceptsAnyArgument(menu) || m_schema.acceptsArgument(menu, QStringLiteral("set"), name)
+            || m_schema.acceptsArgument(menu, QStringLiteral("add"), name)
+            || m_options.readOnly.value(menu).contains(name) || commonProperties().contains(name);
+}
+
+void ScriptParser::parseArguments(ScriptStatement &st, const QString &argMenu)
+{
+    const QString command = st.verb;
+    const bool filters = command == QLatin1String("find") || command == QLatin1String("print");
+    for (;;) {
+        skipBlanks();
+        if (atTerminator())
+            return;
+        const int argStart = m_i;
+        if (isWordChar(peek()) && peek() != QLatin1Char('.')) {
+            const QString name = readWord();
+            if (peek() == QLatin1Char('=')) {
+                const int equals = m_i;
+                bool known = m_options.exportMode
+                        || m_schema.acceptsArgument(argMenu, command, name)
+                        || (filters && acceptsFind(argMenu, name));
+                if (!known && !m_options.unknownArgumentAtRun)
+                    fail(kExpectedEnd, argStart);
+                if (!known && st.badParameter.isEmpty()) {
+                    st.badParameter = name;
+                    st.badPos = posAt(equals);
+                }
+                ++m_i;
+                // Exports wrap long lines right after "=".
+                while (peek() == QLatin1Char('\\') && peek(1) == QLatin1Char('\n')) {
+                    m_i += 2;
+                    while (peek() == QLatin1Char(' ') || peek() == QLatin1Char('\t'))
+                        ++m_i;
+                }
+                ScriptArg arg;
+                arg.name = name;
+                arg.pos = posAt(argStart);
+                arg.equalsPos = posAt(equals);
+                if (atTerminator() || peek() == QLatin1Char(' ') || peek() == QLatin1Char('\t'))
+                    arg.value = std::make_shared<ScriptExpr>();
+                else
+                    arg.value = parseValue(argMenu);
+                st.args << arg;
+                continue;
+            }
+            if (name == QLatin1String("where") && filters) {
+                skipBlanks();
+                if (atTerminator())
+                    fail(QStringLiteral("missing value for where"), m_i);
+                ++m_nesting;
+                st.where = parseExpression(argMenu, 0);
+                --m_nesting;
+                continue;
+            }
+            const bool flag = m_schema.acceptsArgument(argMenu, command, name)
+                    && name != QLatin1String("numbers") && name != QLatin1String("number")
+                    && name != QLatin1String("value-name");
+            if (flag) {
+                ScriptArg arg;
+                arg.name = name;
+                arg.pos = posAt(argStart);
+                st.args << arg;
+                continue;
+            }
+            m_i = argStart;
+        }
+        ScriptArg arg;
+        arg.pos = posAt(argStart);
+        arg.value = parseValue(argMenu);
+        st.args << arg;
+    }
+}
+
+ScriptStatementPtr ScriptParser::parseGlobal(const QString &name, int namePos, const QString &menu)
+{
+    auto st = std::make_shared<ScriptStatement>();
+    st->kind = ScriptStatement::Kind::Global;
+    st->verb = name;
+    st->menu = menu;
+    st->pos = posAt(namePos);
+    static const QStringList implemented = {
+            QStringLiteral("put"),    QStringLiteral("local"),   QStringLiteral("global"),
+            QStringLiteral("set"),    QStringLiteral("do"),      QStringLiteral("if"),
+            QStringLiteral("foreach"), QStringLiteral("for"),    QStringLiteral("while"),
+            QStringLiteral("len"),    QStringLiteral("error"),   QStringLiteral("typeof"),
+            QStringLiteral("tostr"),  QStringLiteral("toarray"), QStringLiteral("pick"),
+            QStringLiteral("delay"),  QStringLiteral("return"),  QStringLiteral("nothing"),
+            QStringLiteral("onerror")};
+    if (!implemented.contains(name)) {
+        st->kind = ScriptStatement::Kind::BadCommand;
+        st->badWord = name;
+        st->badPos = posAt(namePos);
+        skipStatement();
+        return st;
+    }
+    for (;;) {
+        skipBlanks();
+        if (atTerminator())
+            break;
+        const int argStart = m_i;
+        if (peek().isLetter()) {
+            const QString argName = readWord();
+            if (peek() == QLatin1Char('=')) {
+                static const QStringList known = {
+                        QStringLiteral("do"),   QStringLiteral("on-error"), QStringLiteral("else"),
+                        QStringLiteral("in"),   QStringLiteral("from"),     QStringLiteral("to"),
+                        QStringLiteral("step"), QStringLiteral("while"),    QStringLiteral("if"),
+                        QStringLiteral("value"), QStringLiteral("message"), QStringLiteral("condition"),
+                        QStringLiteral("error"), QStringLiteral("counter"), QStringLiteral("name"),
+                        QStringLiteral("command"), QStringLiteral("begin"), QStringLiteral("end"),
+                        QStringLiteral("delimiter"), QStringLiteral("key")};
+                if (!known.contains(argName))
+                    fail(kExpectedEnd, argStart);
+                ++m_i;
+                skipBlanks();
+                ScriptArg arg;
+                arg.name = argName;
+                arg.pos = posAt(argStart);
+                arg.value = parseValue(menu);
+                st->args << arg;
+                continue;
+            }
+            m_i = argStart;
+        }
+        ScriptArg arg;
+        arg.pos = posAt(argStart);
+        arg.value = parseValue(menu);
+        st->args << arg;
+    }
+    return st;
+}
+
+ScriptExprPtr ScriptParser::parseValue(const QString &menu)
+{
+    const QChar c = peek();
+    if (c == QLatin1Char('"'))
+        return parseQuoted(menu);
+    if (c == QLatin1Char('['))
+        return parseSubstitution(menu);
+    if (c == QLatin1Char('$'))
+        return parseVariable();
+    if (c == QLatin1Char('{'))
+        return parseBlockValue(menu);
+    if (c == QLatin1Char('(')) {
+        ++m_i;
+        ++m_nesting;
+        skipBlanks();
+        ScriptExprPtr e = peek() == QLatin1Char(')') ? std::make_shared<ScriptExpr>()
+                                                     : parseExpression(menu, 0);
+        skipBlanks();
+        if (peek() != QLatin1Char(')'))
+            fail(kSyntaxError, m_i);
+        ++m_i;
+        --m_nesting;
+        return e;
+    }
+    return parseBareWord();
+}
+
+ScriptExprPtr ScriptParser::parseBareWord()
+{
+    auto e = std::make_shared<ScriptExpr>();
+    e->kind = ScriptExpr::Kind::Word;
+    e->pos = posAt(m_i);
+    const int start = m_i;
+    QString text;
+    while (!atEnd() && isBareChar(peek())) {
+        if (peek() == QLatin1Char('\\') && peek(1) == QLatin1Char('\n')) {
+            m_i += 2;
+            while (peek() == QLatin1Char(' ') || peek() == QLatin1Char('\t'))
+                ++m_i;
+            continue;
+        }
+        text += peek();
+        ++m_i;
+    }
+    if (m_i == start)
+        fail(kSyntaxError, m_i);
+    e->text = text;
+    return e;
+}
+
+ScriptExprPtr ScriptParser::parseBlockValue(const QString &menu)
+{
+    auto e = std::make_shared<ScriptExpr>();
+    e->kind = ScriptExpr::Kind::Block;
+    e->pos = posAt(m_i);
+    ++m_i;
+    e->block = parseBlock(menu, QLatin1Char('}'));
+    ++m_i;
+    return e;
+}
+
+ScriptExprPtr ScriptParser::parseSubstitution(const QString &menu)
+{
+    auto e = std::make_shared<ScriptExpr>();
+    e->kind = ScriptExpr::Kind::Command;
+    e->pos = posAt(m_i);
+    ++m_i;
+    ++m_nesting;
+    skipBlanks();
+    if (peek() != QLatin1Char(']')) {
+        QString ctx = menu;
+        e->command = parseStatement(ctx);
+        skipBlanks();
+    }
+    if (atEnd())
+        fail(kSyntaxError, m_i);
+    if (peek() != QLatin1Char(']'))
+        fail(kExpectedEnd, m_i);
+    ++m_i;
+    --m_nesting;
+    return e;
+}
+
+ScriptExprPtr ScriptParser::parseVariable()
+{
+    auto e = std::make_shared<ScriptExpr>();
+    e->kind = ScriptExpr::Kind::Variable;
+    e->pos = posAt(m_i);
+    ++m_i;
+    if (peek() == QLatin1Char('"')) {
+        ++m_i;
+        const int start = m_i;
+        while (!atEnd() && peek() != QLatin1Char('"'))
+            ++m_i;
+        e->text = m_text.mid(start, m_i - start);
+        ++m_i;
+        return e;
+    }
+    const int start = m_i;
+    while (!atEnd() && (peek().isLetterOrNumber() || peek() == QLatin1Char('_')))
+        ++m_i;
+    if (m_i == start)
+        fail(kSyntaxError, start);
+    e->text = m_text.mid(start, m_i - start);
+    return e;
+}
+
+ScriptExprPtr ScriptParser::parseQuoted(const QString &menu)
+{
+    auto e = std::make_shared<ScriptExpr>();
+    e->kind = ScriptExpr::Kind::Quoted;
+    e->pos = posAt(m_i);
+    const int open = m_i;
+    ++m_i;
+    QString piece;
+    auto flush = [&]() {
+        if (piece.isEmpty())
+            return;
+        auto t = std::make_shared<ScriptExpr>();
+        t->kind = ScriptExpr::Kind::Text;
+        t->text = piece;
+        e->parts << t;
+        piece.clear();
+    };
+    auto hex = [](QChar c) {
+        if (c >= QLatin1Char('0') && c <= QLatin1Char('9'))
+            return c.unicode() - '0';
+        if (c >= QLatin1Char('A') && c <= QLatin1Char('F'))
+            return c.unicode() - 'A' + 10;
+        return -1;
+    };
+    for (;;) {
+        if (atEnd())
+            fail(kSyntaxError, open);
+        const QChar c = peek();
+        if (c == QLatin1Char('"')) {
+            ++m_i;
+            break;
+        }
+        if (c == QLatin1Char('\\')) {
+            const QChar n = peek(1);
+            const int escapeAt = m_i;
+            m_i += 2;
+            switch (n.unicode()) {
+            case '"': piece += QLatin1Char('"'); break;
+            case '\\': piece += QLatin1Char('\\'); break;
+            case '$': piece += QLatin1Char('$'); break;
+            case '?': piece += QLatin1Char('?'); break;
+            case 'n': piece += QLatin1Char('\n'); break;
+            case 'r': piece += QLatin1Char('\r'); break;
+            case 't': piece += QLatin1Char('\t'); break;
+            case '_': piece += QLatin1Char(' '); break;
+            case 'a': piece += QChar(7); break;
+            case 'b': piece += QChar(8); break;
+            case 'f': piece += QChar(12); break;
+            case 'v': piece += QChar(11); break;
+            case '\n':
+                while (!atEnd() && (peek() == QLatin1Char(' ') || peek() == QLatin1Char('\t')))
+                    ++m_i;
+                break;
+            default: {
+                const int hi = hex(n);
+                const int lo = hex(peek());
+                if (hi < 0 || lo < 0)
+                    fail(kSyntaxError, escapeAt);
+                ++m_i;
+                piece += QChar(hi * 16 + lo);
+            }
+            }
+            continue;
+        }
+        if (c == QLatin1Char('$')) {
+            const QChar n = peek(1);
+            if (n == QLatin1Char('(') || n == QLatin1Char('[')) {
+                flush();
+                ++m_i;
+                e->parts << parseValue(menu);
+                continue;
+            }
+            if (n.isLetterOrNumber() || n == QLatin1Char('_') || n == QLatin1Char('"')) {
+                flush();
+                e->parts << parseVariable();
+                continue;
+            }
+        }
+        piece += c;
+        ++m_i;
+    }
+    flush();
+    return e;
+}
+
+QString ScriptParser::peekOperator(int *level) const
+{
+    static const struct {
+        const char *op;
+        int level;
+    } ops[] = {{"||", 0}, {"&&", 1}, {"!=", 2}, {"<=", 2}, {">=", 2}, {"->", 5}, {"=", 2},
+               {"<", 2},  {">", 2},  {"~", 2},  {".", 3},  {",", 3},  {"+", 3},  {"-", 3},
+               {"*", 4},  {"/", 4},  {"%", 4}};
+    for (const auto &o : ops) {
+        const QLatin1String op(o.op);
+        if (QStringView(m_text).mid(m_i).startsWith(op)) {
+            *level = o.level;
+            return op;
+        }
+    }
+    for (const char *word : {"and", "or", "in"}) {
+        const QLatin1String w(word);
+        if (QStringView(m_text).mid(m_i).startsWith(w)) {
+            const QChar after = m_i + w.size() < m_text.size() ? m_text.at(m_i + w.size()) : QChar();
+            if (!isWordChar(after)) {
+                *level = w == QLatin1String("or") ? 0 : (w == QLatin1String("and") ? 1 : 2);
+                return w;
+            }
+        }
+    }
+    return QString();
+}
+
+ScriptExprPtr ScriptParser::parseExpression(const QString &menu, int minLevel)
+{
+    ScriptExprPtr left = parseUnary(menu);
+    for (;;) {
+        skipBlanks();
+        if (atEnd() || peek() == QLatin1Char(')') || atTerminator())
+            return left;
+        int level = 0;
+        const QString op = peekOperator(&level);
+        if (op.isEmpty())
+            fail(kSyntaxError, m_i);
+        if (level < minLevel)
+            return left;
+        const int opPos = m_i;
+        m_i += op.size();
+        skipBlanks();
+        ScriptExprPtr right = parseExpression(menu, level + 1);
+        auto bin = std::make_shared<ScriptExpr>();
+        bin->kind = ScriptExpr::Kind::Binary;
+        bin->text = op == QLatin1String("and") ? QStringLiteral("&&")
+                : op == QLatin1String("or")    ? QStringLiteral("||")
+                                               : op;
+        bin->a = left;
+        bin->b = right;
+        bin->pos = posAt(opPos);
+        left = bin;
+    }
+}
+
+ScriptExprPtr ScriptParser::parseUnary(const QString &menu)
+{
+    skipBlanks();
+    if (atEnd())
+        fail(kSyntaxError, m_i);
+    const QChar c = peek();
+    if (c == QLatin1Char('!') || (c == QLatin1Char('-') && !peek(1).isDigit())) {
+        auto u = std::make_shared<ScriptExpr>();
+        u->kind = ScriptExpr::Kind::Unary;
+        u->text = c;
+        u->pos = posAt(m_i);
+        ++m_i;
+        u->a = parseUnary(menu);
+        return u;
+    }
+    if (c == QLatin1Char('"') || c == QLatin1Char('[') || c == QLatin1Char('$')
+        || c == QLatin1Char('('))
+        return parseValue(menu);
+    auto e = std::make_shared<ScriptExpr>();
+    e->kind = ScriptExpr::Kind::Word;
+    e->pos = posAt(m_i);
+    const int start = m_i;
+    if (c == QLatin1Char('-'))
+        ++m_i;
+    while (!atEnd()) {
+        const QChar w = peek();
+        const bool joins = (w == QLatin1Char('.') || w == QLatin1Char('/') || w == QLatin1Char(':')
+                            || w == QLatin1Char('-'))
+                && m_i > start && peek(1).isLetterOrNumber();
+        if (w.isLetterOrNumber() || w == QLatin1Char('_') || w == QLatin1Char('*') || joins)
+            ++m_i;
+        else
+            break;
+    }
+    if (m_i == start)
+        fail(kSyntaxError, m_i);
+    e->text = m_text.mid(start, m_i - start);
+    return e;
+}
