@@ -1,0 +1,304 @@
+#include "mainwindow.h"
+
+#include "router/routertask.h"
+#include "stylesheet.h"
+#include "wizardrules.h"
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QNetworkInformation>
+#include <QPixmap>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QResizeEvent>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QStackedWidget>
+#include <QVBoxLayout>
+
+#include <algorithm>
+
+namespace {
+
+constexpr int kFullBrandRowWidth = 620;
+
+} // namespace
+
+static void initResources()
+{
+    // The resources live in a static library, whose initialiser the linker would otherwise drop.
+    Q_INIT_RESOURCE(resources);
+}
+
+MainWindow::MainWindow(QWidget *parent)
+    : QMainWindow(parent)
+    , m_api(this)
+{
+    initResources();
+    setObjectName(QStringLiteral("MainWindow"));
+
+    m_profile = AccountProfile();
+    m_worker = new RouterTask(this);
+    m_ask = [](QWidget *parentWidget, const QString &title, const QString &text) {
+        return QMessageBox::question(parentWidget, title, text,
+                                     QMessageBox::Yes | QMessageBox::No);
+    };
+
+    buildFrame();
+    wireControls();
+    setStyleSheet(windowStyleSheet());
+
+    connect(m_worker, &RouterTask::logLine, this, &MainWindow::appendLog);
+    connect(m_worker, &RouterTask::inspectReady, this, &MainWindow::onInspectReady);
+    connect(m_worker, &RouterTask::wanReady, this, &MainWindow::onWanReady);
+    connect(m_worker, &RouterTask::provisionReady, this, &MainWindow::onProvisionReady);
+    connect(m_worker, &RouterTask::hotspotReady, this, &MainWindow::onHotspotReady);
+
+    runStartupChecks();
+    showPage(LoginPage);
+}
+
+void MainWindow::setAskFunction(AskFunction ask)
+{
+    m_ask = std::move(ask);
+}
+
+bool MainWindow::confirm(const QString &title, const QString &text)
+{
+    return m_ask && m_ask(this, title, text) == QMessageBox::Yes;
+}
+
+MainWindow::Card MainWindow::makeCard(QWidget *parent)
+{
+    auto *card = new QWidget(parent);
+    card->setObjectName(QStringLiteral("card"));
+    // A plain QWidget paints its style-sheet background only with this attribute.
+    card->setAttribute(Qt::WA_StyledBackground, true);
+    auto *layout = new QVBoxLayout(card);
+    layout->setContentsMargins(22, 20, 22, 20);
+    layout->setSpacing(14);
+    card->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Minimum);
+    return {card, layout};
+}
+
+QWidget *MainWindow::centredPage(QWidget *card, int maxWidth)
+{
+    auto *page = new QWidget;
+    auto *column = new QVBoxLayout(page);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->addStretch(1);
+    auto *row = new QHBoxLayout;
+    row->addStretch(1);
+    card->setMaximumWidth(maxWidth);
+    // The large factor lets the card grow to its maximum width before the margins take the rest.
+    row->addWidget(card, 1000);
+    row->addStretch(1);
+    column->addLayout(row);
+    column->addStretch(1);
+    return page;
+}
+
+void MainWindow::buildFrame()
+{
+    setWindowTitle(QStringLiteral("Quillmor - MikroTik setup"));
+    resize(980, 720);
+    setMinimumSize(420, 360);
+
+    m_root = new QWidget(this);
+    m_root->setObjectName(QStringLiteral("root"));
+    auto *rootLayout = new QVBoxLayout(m_root);
+    rootLayout->setContentsMargins(20, 16, 20, 16);
+    rootLayout->setSpacing(12);
+
+    auto *brandRow = new QHBoxLayout;
+    auto *logo = new QLabel(m_root);
+    logo->setPixmap(QPixmap(QStringLiteral(":/logo.png"))
+                        .scaled(34, 34, Qt::KeepAspectRatio, Qt::SmoothTransformation));
+    logo->setFixedSize(36, 36);
+    brandRow->addWidget(logo);
+    auto *brand = new QLabel(QStringLiteral("Quillmor"), m_root);
+    brand->setObjectName(QStringLiteral("brand"));
+    brandRow->addWidget(brand);
+    m_product = new QLabel(QStringLiteral("MikroTik setup"), m_root);
+    m_product->setObjectName(QStringLiteral("product"));
+    brandRow->addWidget(m_product);
+    brandRow->addStretch(1);
+    m_chip = new QLabel(m_root);
+    m_chip->setObjectName(QStringLiteral("chip"));
+    m_chip->setWordWrap(true);
+    m_chip->setMaximumWidth(320);
+    brandRow->addWidget(m_chip);
+    m_signOutButton = new QPushButton(QStringLiteral("Sign out"), m_root);
+    m_signOutButton->setObjectName(QStringLiteral("secondary"));
+    brandRow->addWidget(m_signOutButton);
+    rootLayout->addLayout(brandRow);
+
+    m_scroll = new QScrollArea(m_root);
+    m_scroll->setObjectName(QStringLiteral("pageScroll"));
+    m_scroll->setWidgetResizable(true);
+    m_scroll->setFrameShape(QFrame::NoFrame);
+    m_scroll->setAlignment(Qt::AlignTop | Qt::AlignHCenter);
+    m_scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    m_scroll->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    rootLayout->addWidget(m_scroll, 1);
+
+    auto *canvas = new QWidget;
+    canvas->setObjectName(QStringLiteral("canvas"));
+    auto *canvasLayout = new QVBoxLayout(canvas);
+    canvasLayout->setContentsMargins(0, 0, 8, 0);
+    canvasLayout->setSpacing(12);
+
+    m_stack = new QStackedWidget(canvas);
+    m_stack->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+    m_stack->addWidget(buildLoginPage());
+    m_stack->addWidget(buildHomePage());
+    m_stack->addWidget(buildConnectPage());
+    m_stack->addWidget(buildReviewPage());
+    m_stack->addWidget(buildProgressPage());
+    m_stack->addWidget(buildDonePage());
+    canvasLayout->addWidget(m_stack);
+    canvasLayout->addWidget(buildHotspotCard());
+    canvasLayout->addStretch(1);
+
+    m_scroll->setWidget(canvas);
+    setCentralWidget(m_root);
+    m_root->installEventFilter(this);
+}
+
+bool MainWindow::eventFilter(QObject *watched, QEvent *event)
+{
+    // Near the minimum width the brand row cannot hold the product name, the account chip and
+    // "Sign out" at once; the product name is the one that can go without losing anything.
+    if (watched == m_root && event->type() == QEvent::Resize)
+        m_product->setVisible(m_root->width() >= kFullBrandRowWidth);
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void MainWindow::wireControls()
+{
+    connect(m_sendCodeButton, &QPushButton::clicked, this, &MainWindow::onSendCode);
+    connect(m_accountEdit, &QLineEdit::returnPressed, this, &MainWindow::onSendCode);
+    connect(m_signInButton, &QPushButton::clicked, this, &MainWindow::onVerify);
+    connect(m_codeEdit, &QLineEdit::returnPressed, this, &MainWindow::onVerify);
+    connect(m_signOutButton, &QPushButton::clicked, this, &MainWindow::onSignOut);
+    connect(m_onboardHomeButton, &QPushButton::clicked, this, [this] { showPage(ConnectPage); });
+
+    const auto onModeToggled = [this](bool checked) {
+        if (checked)
+            onRouterMode();
+    };
+    connect(m_newRouterRadio, &QRadioButton::toggled, this, onModeToggled);
+    connect(m_inUseRadio, &QRadioButton::toggled, this, onModeToggled);
+    connect(m_connectBackButton, &QPushButton::clicked, this, [this] { showPage(HomePage); });
+    connect(m_connectButton, &QPushButton::clicked, this, &MainWindow::onConnect);
+    connect(m_passwordEdit, &QLineEdit::returnPressed, this, &MainWindow::onConnect);
+
+    connect(m_reviewBackButton, &QPushButton::clicked, this, [this] { showPage(ConnectPage); });
+    connect(m_dhcpButton, &QPushButton::clicked, this, &MainWindow::onWan);
+    connect(m_pppoeButton, &QPushButton::clicked, this, &MainWindow::onWan);
+    connect(m_provisionButton, &QPushButton::clicked, this, &MainWindow::onProvision);
+    const auto onRunChoiceToggled = [this](bool checked) {
+        if (checked && m_currentPage == ReviewPage)
+            buildReview();
+    };
+    connect(m_fullSetupRadio, &QRadioButton::toggled, this, onRunChoiceToggled);
+    connect(m_wireguardOnlyRadio, &QRadioButton::toggled, this, onRunChoiceToggled);
+
+    connect(m_loadStationsButton, &QPushButton::clicked, this, &MainWindow::onLoadStations);
+    connect(m_installButton, &QPushButton::clicked, this, &MainWindow::onInstallHotspot);
+    connect(m_onboardAnotherButton, &QPushButton::clicked, this, [this] {
+        m_passwordEdit->clear();
+        m_pppoePasswordEdit->clear();
+        showPage(ConnectPage);
+    });
+    connect(m_backToAccountButton, &QPushButton::clicked, this, [this] { showPage(HomePage); });
+    connect(m_progressButton, &QPushButton::clicked, this, &MainWindow::onProgressBack);
+
+    onRouterMode();
+}
+
+void MainWindow::runStartupChecks()
+{
+    if (!m_api.hasApiKey()) {
+        m_loginError->setText(QStringLiteral("The Quillmor API key is not in quillmor.ini yet. Add "
+                                             "it, then open this app again."));
+        m_sendCodeButton->setEnabled(false);
+        return;
+    }
+    // A missing backend is not an answer: only a backend that says "disconnected" shows the note.
+    if (QNetworkInformation::loadBackendByFeatures(QNetworkInformation::Feature::Reachability)) {
+        const QNetworkInformation *info = QNetworkInformation::instance();
+        if (info && info->reachability() == QNetworkInformation::Reachability::Disconnected) {
+            m_loginNote->setText(
+                QStringLiteral("This computer looks offline. Sign-in needs internet."));
+        }
+    }
+}
+
+void MainWindow::showPage(int index)
+{
+    m_currentPage = index;
+    m_stack->setCurrentIndex(index);
+    const bool signedInPage = index != LoginPage;
+    m_signOutButton->setVisible(signedInPage);
+    m_chip->setVisible(signedInPage);
+    m_hotspotCard->setVisible(signedInPage);
+    if (index == HomePage)
+        updateSeatText();
+    // A new page starts at its top, not where the previous page was scrolled to.
+    m_scroll->verticalScrollBar()->setValue(0);
+    fitPage();
+}
+
+void MainWindow::fitPage()
+{
+    if (m_fitting || !m_stack || !m_scroll)
+        return;
+    QWidget *page = m_stack->currentWidget();
+    QLayout *pageLayout = page ? page->layout() : nullptr;
+    if (!pageLayout)
+        return;
+    m_fitting = true;
+
+    const QScrollBar *bar = m_scroll->verticalScrollBar();
+    const int scrollBarWidth = bar ? bar->sizeHint().width() : 14;
+    const QWidget *viewport = m_scroll->viewport();
+    const int width = std::max(viewport->width() - scrollBarWidth, 360);
+
+    int needed = 0;
+    if (pageLayout->hasHeightForWidth())
+        needed = pageLayout->heightForWidth(width);
+    else
+        needed = std::max(pageLayout->sizeHint().height(), pageLayout->minimumSize().height());
+    needed = std::max(needed, 0);
+
+    int cardHeight = 0;
+    if (m_hotspotCard && !m_hotspotCard->isHidden() && m_hotspotCard->layout()) {
+        QLayout *cardLayout = m_hotspotCard->layout();
+        cardHeight = (cardLayout->hasHeightForWidth() ? cardLayout->heightForWidth(width)
+                                                      : cardLayout->sizeHint().height())
+                     + 16;
+    }
+
+    const int height = std::max(viewport->height() - cardHeight, needed);
+    if (height != m_stack->minimumHeight() || height != m_stack->maximumHeight())
+        m_stack->setFixedHeight(height);
+    m_fitting = false;
+}
+
+void MainWindow::resizeEvent(QResizeEvent *event)
+{
+    QMainWindow::resizeEvent(event);
+    fitPage();
+}
+
+bool MainWindow::factBool(const QString &key) const
+{
+    return ::factBool(m_facts, key);
+}
+
+QString MainWindow::factString(const QString &key) const
+{
+    return ::factString(m_facts, key);
+}

@@ -1,0 +1,99 @@
+#include "mainwindow.h"
+
+#include "router/routertask.h"
+#include "wizardrules.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QVBoxLayout>
+
+QWidget *MainWindow::buildDonePage()
+{
+    const Card card = makeCard(nullptr);
+    m_doneTitle = new QLabel(card.widget);
+    m_doneTitle->setObjectName(QStringLiteral("title"));
+    m_doneTitle->setWordWrap(true);
+    card.layout->addWidget(m_doneTitle);
+    m_doneText = new QLabel(card.widget);
+    m_doneText->setWordWrap(true);
+    m_doneText->setTextFormat(Qt::PlainText);
+    card.layout->addWidget(m_doneText);
+    m_onboardAnotherButton = new QPushButton(QStringLiteral("Onboard another"), card.widget);
+    card.layout->addWidget(m_onboardAnotherButton);
+    m_backToAccountButton = new QPushButton(QStringLiteral("Back to the account"), card.widget);
+    m_backToAccountButton->setObjectName(QStringLiteral("secondary"));
+    card.layout->addWidget(m_backToAccountButton);
+    return centredPage(card.widget, 640);
+}
+
+void MainWindow::onProvision()
+{
+    if (m_busy)
+        return;
+    const QString notReady = QStringLiteral("This router is not ready for the link yet.");
+    const QString name = m_routerNameEdit->text().trimmed();
+    if (name.isEmpty()) {
+        m_reviewError->setText(QStringLiteral("Name this router so you can find it in Quillmor."));
+        return;
+    }
+    if (m_profile.mikrotikUsername.trimmed().isEmpty() || m_profile.mikrotikPassword.isEmpty()) {
+        m_reviewError->setText(QStringLiteral("This Quillmor account has no MikroTik username or "
+                                              "password. Add them in Quillmor management, then "
+                                              "sign in again."));
+        return;
+    }
+    if (!factBool(QStringLiteral("internet")) || !factBool(QStringLiteral("ros7"))) {
+        m_reviewError->setText(notReady);
+        return;
+    }
+    if (factString(QStringLiteral("ifName")).isEmpty()) {
+        m_reviewError->setText(notReady);
+        return;
+    }
+
+    bool applyBase = false;
+    if (m_fullSetupRadio->isChecked()) {
+        const QString question =
+            factBool(QStringLiteral("fresh"))
+                ? QStringLiteral("This removes the DHCP servers and IP addresses, then builds "
+                                 "Bridge-Network at 172.16.0.1 and uses port 1 as ether1-WAN. Do "
+                                 "this only on a router that is not serving customers.")
+                : QStringLiteral("This router is not empty. DHCP servers, IP addresses, the "
+                                 "hotspot, and PPPoE servers will be removed, then Bridge-Network "
+                                 "is built at 172.16.0.1 and port 1 becomes ether1-WAN. Anyone "
+                                 "using this router will drop.");
+        if (!confirm(QStringLiteral("Build the full setup?"), question))
+            return;
+        applyBase = true;
+    }
+
+    m_facts.insert(QStringLiteral("applyBase"), applyBase);
+    m_facts.insert(QStringLiteral("mgmtUser"), m_profile.mikrotikUsername.trimmed());
+    m_facts.insert(QStringLiteral("hotspotDns"), m_profile.hotspotDns);
+    m_facts.insert(QStringLiteral("walledHosts"), m_profile.walledHosts.join(QLatin1Char(',')));
+
+    beginJobPage(QStringLiteral("Linking this router to Quillmor..."), ReviewPage);
+    m_worker->startProvision(routerLogin(), m_facts, name, m_profile.token);
+}
+
+void MainWindow::onProvisionReady(bool ok, const QString &error, const QVariantMap &result)
+{
+    setBusy(false);
+    m_progressButton->setEnabled(true);
+    if (!ok) {
+        failOnProgressPage(error);
+        return;
+    }
+    if (result.contains(QStringLiteral("routerLimit")))
+        m_profile.routerLimit = result.value(QStringLiteral("routerLimit")).toInt();
+    if (result.contains(QStringLiteral("routersUsed")))
+        m_profile.routersUsed = result.value(QStringLiteral("routersUsed")).toInt();
+    m_savedRouterId = result.value(QStringLiteral("routerId")).toString();
+    m_doneTitle->setText(result.value(QStringLiteral("online")).toBool()
+                             ? QStringLiteral("Quillmor can see this router")
+                             : QStringLiteral("The link is on the router"));
+    m_doneText->setText(doneText(result));
+    showPage(DonePage);
+}

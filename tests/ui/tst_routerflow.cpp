@@ -1,0 +1,446 @@
+#include "billingsim.h"
+#include "router/routertask.h"
+#include "routersim.h"
+#include "ui/mainwindow.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPointer>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QRegularExpression>
+#include <QSpinBox>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+
+namespace {
+
+const char kApiKey[] = "router-flow-key";
+const char kRouterUser[] = "admin";
+const char kRouterPassword[] = "fieldpass";
+constexpr int kJobWaitMs = 40000;
+
+QJsonObject account(const char *number, int limit, bool withLogin)
+{
+    QJsonObject object{{QStringLiteral("number"), QLatin1String(number)},
+                       {QStringLiteral("code"), QStringLiteral("123456")},
+                       {QStringLiteral("isp_name"), QStringLiteral("Riverside Community Net")},
+                       {QStringLiteral("routers_used"), 1}};
+    if (limit >= 0)
+        object.insert(QStringLiteral("router_limit"), limit);
+    if (withLogin) {
+        object.insert(QStringLiteral("mikrotik_username"), QStringLiteral("quillmor"));
+        object.insert(QStringLiteral("mikrotik_password"), QStringLiteral("Demo-Router-Pass-2024"));
+    }
+    return object;
+}
+
+// The lines of one export section ("/ip dhcp-client"), continuation lines joined.
+QStringList exportSection(const QString &exported, const QString &section)
+{
+    QString text = exported;
+    text.replace(QRegularExpression(QStringLiteral("\\\\\\r?\\n\\s*")), QString());
+    QStringList lines;
+    bool inside = false;
+    for (const QString &line : text.split(QLatin1Char('\n'))) {
+        const QString trimmed = line.trimmed();
+        if (trimmed.startsWith(QLatin1Char('/')))
+            inside = trimmed == section;
+        else if (inside && !trimmed.isEmpty())
+            lines << trimmed;
+    }
+    return lines;
+}
+
+bool mentionsEther1(const QStringList &lines)
+{
+    static const QRegularExpression ether1(QStringLiteral("\\binterface=ether1(\\s|$)"));
+    for (const QString &line : lines) {
+        if (ether1.match(line).hasMatch())
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
+// The real window against the billing and router simulators: connecting, the review of each kind
+// of router, the router internet runs and cancelling a run.
+class TestRouterFlow final : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+    void reviewOfRouter_data();
+    void reviewOfRouter();
+    void wanRunChangesRouter_data();
+    void wanRunChangesRouter();
+    void cancelDuringRunAndNoSignOut();
+    void closingDuringRunWaitsForWorker();
+
+private:
+    [[nodiscard]] static QString scenarioPath(const QString &name);
+    [[nodiscard]] bool startRouter(const QString &scenario);
+    void signIn(const QByteArray &number);
+    void connectRouter(bool newRouterMode);
+
+    BillingSim m_billing;
+    QTemporaryDir m_dir;
+    std::unique_ptr<RouterSim> m_router;
+    std::unique_ptr<MainWindow> m_window;
+    QStringList m_questions;
+    QStringList m_questionTexts;
+};
+
+QString TestRouterFlow::scenarioPath(const QString &name)
+{
+    return QDir(qEnvironmentVariable("QUILLMOR_TEST_SOURCE_DIR"))
+        .filePath(QStringLiteral("tools/routeros-sim/scenarios/%1.json").arg(name));
+}
+
+void TestRouterFlow::initTestCase()
+{
+    QVERIFY(m_dir.isValid());
+    const QJsonObject scenario{
+        {QStringLiteral("api_key"), QLatin1String(kApiKey)},
+        {QStringLiteral("accounts"),
+         QJsonArray{account("100200", 3, true), account("100201", -1, true),
+                    account("100205", 3, false)}}};
+    QString error;
+    QVERIFY2(m_billing.start(scenario, 0, &error), qPrintable(error));
+    qputenv("QUILLMOR_BASE_URL", m_billing.baseUrl().toUtf8());
+    qputenv("QUILLMOR_API_KEY", kApiKey);
+
+    // The bridged router again, with a PPPoE server upstream, so that a PPPoE run can succeed.
+    QFile plain(scenarioPath(QStringLiteral("no-internet-bridged")));
+    QVERIFY(plain.open(QIODevice::ReadOnly));
+    QJsonObject pppoe = QJsonDocument::fromJson(plain.readAll()).object();
+    pppoe.insert(QStringLiteral("export"),
+                 QFileInfo(plain.fileName()).dir().filePath(QStringLiteral("no-internet-bridged.rsc")));
+    QJsonObject upstream = pppoe.value(QStringLiteral("upstream")).toObject();
+    upstream.insert(QStringLiteral("pppoe"),
+                    QJsonObject{{QStringLiteral("user"), QStringLiteral("line-42")},
+                                {QStringLiteral("password"), QStringLiteral("pp$secret")}});
+    pppoe.insert(QStringLiteral("upstream"), upstream);
+    QFile out(m_dir.filePath(QStringLiteral("pppoe-upstream.json")));
+    QVERIFY(out.open(QIODevice::WriteOnly));
+    out.write(QJsonDocument(pppoe).toJson());
+}
+
+void TestRouterFlow::init()
+{
+    m_questions.clear();
+    m_questionTexts.clear();
+    m_window = std::make_unique<MainWindow>();
+    m_window->setAskFunction([this](QWidget *, const QString &title, const QString &text) {
+        m_questions << title;
+        m_questionTexts << text;
+        return QMessageBox::Yes;
+    });
+    m_window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+}
+
+void TestRouterFlow::cleanup()
+{
+    m_window.reset();
+    m_router.reset();
+}
+
+bool TestRouterFlow::startRouter(const QString &scenario)
+{
+    const QString path = scenario.endsWith(QLatin1String(".json")) ? scenario
+                                                                   : scenarioPath(scenario);
+    m_router = std::make_unique<RouterSim>();
+    QString error;
+    if (!m_router->start(path, m_dir.filePath(QStringLiteral("host_key")), 0, &error)) {
+        qWarning("router simulator: %s", qPrintable(error));
+        return false;
+    }
+    return true;
+}
+
+void TestRouterFlow::signIn(const QByteArray &number)
+{
+    MainWindow &w = *m_window;
+    w.m_accountEdit->setText(QString::fromLatin1(number));
+    w.m_sendCodeButton->click();
+    w.m_codeEdit->setText(QStringLiteral("123456"));
+    w.m_signInButton->click();
+    QCOMPARE(w.m_currentPage, 1);
+    w.m_onboardHomeButton->click();
+    QCOMPARE(w.m_currentPage, 2);
+}
+
+void TestRouterFlow::connectRouter(bool newRouterMode)
+{
+    MainWindow &w = *m_window;
+    (newRouterMode ? w.m_newRouterRadio : w.m_inUseRadio)->setChecked(true);
+    w.m_hostEdit->setText(QStringLiteral("127.0.0.1"));
+    w.m_portSpin->setValue(m_router->port());
+    // The simulated routers only know their admin login, also the ones "in use".
+    w.m_userEdit->setText(QLatin1String(kRouterUser));
+    w.m_passwordEdit->setText(QLatin1String(kRouterPassword));
+    QTest::keyClick(w.m_passwordEdit, Qt::Key_Return);
+    QCOMPARE(w.m_currentPage, 4);
+    QCOMPARE(w.m_progressTitle->text(), QStringLiteral("Connecting to the router..."));
+    QTRY_VERIFY_WITH_TIMEOUT(!w.m_busy, kJobWaitMs);
+}
+
+void TestRouterFlow::reviewOfRouter_data()
+{
+    QTest::addColumn<QString>("scenario");
+    QTest::addColumn<QByteArray>("account");
+    QTest::addColumn<bool>("newRouterMode");
+    QTest::addColumn<QStringList>("head");    // the review's first lines, in order
+    QTest::addColumn<QStringList>("present"); // further lines that must be there
+    QTest::addColumn<QStringList>("absent");  // lines or beginnings that must not
+    QTest::addColumn<bool>("onboard");
+    QTest::addColumn<QString>("error");
+
+    const QString seats = QStringLiteral("WireGuard configs: 1 of 3. A new one is refused once "
+                                         "that count is full.");
+    const QString wgOnly = QStringLiteral("WireGuard only is selected. DHCP, addresses, bridges, "
+                                          "hotspot, and customers stay as they are.");
+    const QString user = QStringLiteral("- User quillmor, using the username and password saved "
+                                        "in Quillmor. Winbox from the LAN stays allowed.");
+    const QStringList common{QStringLiteral("- A private path to Quillmor"),
+                             QStringLiteral("- One firewall rule so that path is allowed in"),
+                             QStringLiteral("- Firewall rules for the blocked VPN address, "
+                                            "disconnected clients, and hotspot DNS")};
+
+    QTest::newRow("fresh router")
+        << "new-router" << QByteArray("100200") << true
+        << QStringList{QStringLiteral("Router: MikroTik"), QStringLiteral("Model: RB750Gr3"),
+                       QStringLiteral("RouterOS: 7.14.3"), QStringLiteral("Internet: working"),
+                       seats,
+                       QStringLiteral("The full setup is selected. This router looks unused, so "
+                                      "the standard layout will be built, then the WireGuard "
+                                      "link."),
+                       QString(), QStringLiteral("What gets added:"),
+                       QStringLiteral("- WireGuard interface quillmor"), common.at(0),
+                       common.at(1), user, common.at(2), QString(),
+                       QStringLiteral("On this new router only:")}
+        << QStringList() << QStringList{QStringLiteral("An Quillmor link")} << true << QString();
+    QTest::newRow("router in use")
+        << "in-use" << QByteArray("100200") << false
+        << QStringList{QStringLiteral("Router: cafe-main"), QStringLiteral("Model: RB750Gr3"),
+                       QStringLiteral("RouterOS: 7.14.3"), QStringLiteral("Internet: working"),
+                       seats, wgOnly, QString(), QStringLiteral("What gets added:"),
+                       QStringLiteral("- WireGuard interface quillmor")}
+        << QStringList{QStringLiteral("Hotspot, PPPoE, queues, and port names stay as they are."),
+                       QStringLiteral("The router is not factory reset.")}
+        << QStringList{QStringLiteral("On this new router only:")} << true << QString();
+    QTest::newRow("RouterOS 6")
+        << "ros6" << QByteArray("100200") << true
+        << QStringList{QStringLiteral("Router: MikroTik"), QStringLiteral("Model: RB951Ui-2HnD"),
+                       QStringLiteral("RouterOS: 6.49.10")}
+        << common << QStringList{QStringLiteral("- WireGuard interface")} << false
+        << "WireGuard needs RouterOS 7. This router is running 6.49.10. Upgrade it, then run this "
+           "setup again. Nothing was changed.";
+    QTest::newRow("both names taken")
+        << "names-taken" << QByteArray("100200") << true
+        << QStringList{QStringLiteral("Router: MikroTik")} << common
+        << QStringList{QStringLiteral("- WireGuard interface")} << false
+        << "Interfaces named quillmor and qm-link are both in use. Rename one of them, then try "
+           "again.";
+    QTest::newRow("earlier link")
+        << "earlier-link" << QByteArray("100200") << false
+        << QStringList{QStringLiteral("Router: MikroTik")}
+        << QStringList{QStringLiteral("An Quillmor link is already here. That link will be "
+                                      "replaced. Everything else stays."),
+                       QStringLiteral("- WireGuard interface wg-old")}
+        << QStringList() << true << QString();
+    QTest::newRow("no MikroTik login on the account")
+        << "new-router" << QByteArray("100205") << true
+        << QStringList{QStringLiteral("Router: MikroTik")} << common << QStringList() << false
+        << "This Quillmor account has no MikroTik username or password. Add them in Quillmor "
+           "management, then sign in again.";
+    QTest::newRow("no model")
+        << "chr" << QByteArray("100200") << false
+        << QStringList{QStringLiteral("Router: chr-lab"), QStringLiteral("RouterOS: 7.14.3"),
+                       QStringLiteral("Internet: working")}
+        << QStringList() << QStringList{QStringLiteral("Model:")} << true << QString();
+    QTest::newRow("no limit reported")
+        << "new-router" << QByteArray("100201") << true
+        << QStringList{QStringLiteral("Router: MikroTik"), QStringLiteral("Model: RB750Gr3"),
+                       QStringLiteral("RouterOS: 7.14.3"), QStringLiteral("Internet: working"),
+                       QStringLiteral("The full setup is selected. This router looks unused, so "
+                                      "the standard layout will be built, then the WireGuard "
+                                      "link.")}
+        << QStringList() << QStringList{QStringLiteral("WireGuard configs:")} << true << QString();
+}
+
+void TestRouterFlow::reviewOfRouter()
+{
+    QFETCH(QString, scenario);
+    QFETCH(QByteArray, account);
+    QFETCH(bool, newRouterMode);
+    QFETCH(QStringList, head);
+    QFETCH(QStringList, present);
+    QFETCH(QStringList, absent);
+    QFETCH(bool, onboard);
+    QFETCH(QString, error);
+
+    QVERIFY(startRouter(scenario));
+    signIn(account);
+    connectRouter(newRouterMode);
+    MainWindow &w = *m_window;
+    QVERIFY2(w.m_currentPage == 3, qPrintable(w.m_connectError->text()));
+
+    const QStringList lines = w.m_reviewText->text().split(QLatin1Char('\n'));
+    QCOMPARE(lines.mid(0, head.size()), head);
+    for (const QString &line : present)
+        QVERIFY2(lines.contains(line), qPrintable(line));
+    for (const QString &start : absent) {
+        for (const QString &line : lines)
+            QVERIFY2(!line.startsWith(start), qPrintable(line));
+    }
+    QCOMPARE(w.m_provisionButton->isEnabled(), onboard);
+    QCOMPARE(w.m_reviewError->text(), error);
+    QVERIFY(!w.m_internetCard->isVisibleTo(&w));
+    QCOMPARE(w.m_fullSetupRadio->isChecked(), newRouterMode);
+    // Nothing of this was written to the router.
+    QVERIFY(m_questions.isEmpty());
+}
+
+void TestRouterFlow::wanRunChangesRouter_data()
+{
+    QTest::addColumn<QString>("scenario");
+    QTest::addColumn<bool>("viaPppoe");
+    QTest::addColumn<bool>("keepBridge"); // the facts say port 1 is not bridged: no split
+    QTest::addColumn<QString>("button");
+    QTest::addColumn<QString>("question");
+    QTest::newRow("split DHCP") << "no-internet-bridged" << false << false
+                                << "Move port 1 out of the LAN and use DHCP"
+                                << "This removes port 1 from the LAN";
+    QTest::newRow("split PPPoE") << "pppoe-upstream.json" << true << false
+                                 << "Move port 1 out of the LAN and use PPPoE"
+                                 << "This removes port 1 from the LAN";
+    QTest::newRow("PPPoE, port 1 stays") << "pppoe-upstream.json" << true << true
+                                         << "Use PPPoE on port 1"
+                                         << "This changes the internet client on port 1.";
+}
+
+void TestRouterFlow::wanRunChangesRouter()
+{
+    QFETCH(QString, scenario);
+    QFETCH(bool, viaPppoe);
+    QFETCH(bool, keepBridge);
+    QFETCH(QString, button);
+    QFETCH(QString, question);
+
+    QVERIFY(startRouter(scenario.endsWith(QLatin1String(".json")) ? m_dir.filePath(scenario)
+                                                                  : scenario));
+    signIn("100200");
+    connectRouter(true);
+    MainWindow &w = *m_window;
+    QCOMPARE(w.m_currentPage, 3);
+    QVERIFY(w.m_internetCard->isVisibleTo(&w));
+    QVERIFY(!w.m_provisionButton->isEnabled());
+    QVERIFY(mentionsEther1(exportSection(m_router->engine()->exportState(),
+                                         QStringLiteral("/interface bridge port"))));
+    if (keepBridge) {
+        w.m_facts.insert(QStringLiteral("ether1Bridged"), false);
+        w.buildReview();
+    }
+
+    QPushButton *run = viaPppoe ? w.m_pppoeButton : w.m_dhcpButton;
+    QCOMPARE(run->text(), button);
+    if (viaPppoe) {
+        w.m_pppoeUserEdit->setText(QStringLiteral(" line-42 "));
+        w.m_pppoePasswordEdit->setText(QStringLiteral("pp$secret"));
+    }
+    run->click();
+    QCOMPARE(m_questions, QStringList{QStringLiteral("Change port 1?")});
+    QVERIFY2(m_questionTexts.first().startsWith(question), qPrintable(m_questionTexts.first()));
+    QCOMPARE(w.m_currentPage, 4);
+    QCOMPARE(w.m_progressTitle->text(), QStringLiteral("Setting the router internet..."));
+    QTRY_VERIFY_WITH_TIMEOUT(!w.m_busy, kJobWaitMs);
+    QCOMPARE(w.m_currentPage, 3);
+
+    const QString exported = m_router->engine()->exportState();
+    if (viaPppoe)
+        QVERIFY2(mentionsEther1(exportSection(exported, QStringLiteral("/interface pppoe-client"))),
+                 qPrintable(exported));
+    else
+        QVERIFY2(mentionsEther1(exportSection(exported, QStringLiteral("/ip dhcp-client"))),
+                 qPrintable(exported));
+    QCOMPARE(mentionsEther1(exportSection(exported, QStringLiteral("/interface bridge port"))),
+             keepBridge);
+
+    // The review is rebuilt from the job's answer.
+    const bool internet = w.m_facts.value(QStringLiteral("internet")).toBool();
+    QVERIFY(w.m_reviewText->text().contains(internet ? QLatin1String("Internet: working")
+                                                     : QLatin1String("Internet: not working")));
+    QCOMPARE(w.m_provisionButton->isEnabled(), internet);
+    QCOMPARE(w.m_internetCard->isVisibleTo(&w), !internet);
+    if (!keepBridge)
+        QVERIFY2(internet, qPrintable(w.m_reviewError->text()));
+}
+
+void TestRouterFlow::cancelDuringRunAndNoSignOut()
+{
+    QVERIFY(startRouter(QStringLiteral("new-router")));
+    signIn("100200");
+    MainWindow &w = *m_window;
+    w.m_hostEdit->setText(QStringLiteral("127.0.0.1"));
+    w.m_portSpin->setValue(m_router->port());
+    w.m_passwordEdit->setText(QLatin1String(kRouterPassword));
+    w.m_connectButton->click();
+    QVERIFY(w.m_busy);
+
+    QVERIFY(!w.m_signOutButton->isEnabled());
+    w.onSignOut();
+    QCOMPARE(w.m_profile.accountNumber, QStringLiteral("100200"));
+    QCOMPARE(w.m_currentPage, 4);
+
+    w.m_progressButton->click();
+    QVERIFY(!w.m_progressButton->isEnabled());
+    w.m_progressButton->click();
+    QCOMPARE(w.m_log->toPlainText().count(QLatin1String("Cancel requested.")), 1);
+    QCOMPARE(w.m_currentPage, 4);
+
+    QTRY_VERIFY_WITH_TIMEOUT(!w.m_busy, kJobWaitMs);
+    QVERIFY(w.m_progressButton->isEnabled());
+    QVERIFY(w.m_signOutButton->isEnabled());
+    // Cancelled in time the run ends on the connect page with the reason; a run that was already
+    // past its last check ends on the review as usual.
+    if (w.m_currentPage == 2)
+        QVERIFY(!w.m_connectError->text().isEmpty());
+    else
+        QCOMPARE(w.m_currentPage, 3);
+}
+
+void TestRouterFlow::closingDuringRunWaitsForWorker()
+{
+    QVERIFY(startRouter(QStringLiteral("new-router")));
+    signIn("100200");
+    MainWindow &w = *m_window;
+    w.m_hostEdit->setText(QStringLiteral("127.0.0.1"));
+    w.m_portSpin->setValue(m_router->port());
+    w.m_passwordEdit->setText(QLatin1String(kRouterPassword));
+    w.m_connectButton->click();
+    QPointer<RouterTask> worker = w.m_worker;
+    QVERIFY(worker->isRunning());
+    QElapsedTimer clock;
+    clock.start();
+    // Destroying a running QThread aborts the process, so getting past this line is the test.
+    m_window.reset();
+    QVERIFY(worker.isNull());
+    QVERIFY(clock.elapsed() < 20000);
+}
+
+QTEST_MAIN(TestRouterFlow)
+#include "tst_routerflow.moc"
