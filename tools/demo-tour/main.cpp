@@ -1,0 +1,204 @@
+// Drives the real wizard window the way an operator would (typing and clicking) through sign-in,
+// connecting to a router and its review, against the simulators, and saves a picture of each page.
+// It is how the demo shows the product on a machine without a display.
+
+#include "ui/mainwindow.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QSpinBox>
+#include <QStyleFactory>
+#include <QTest>
+
+#include <cstdio>
+#include <functional>
+
+namespace {
+
+QTextStream &out()
+{
+    static QTextStream stream(stdout);
+    return stream;
+}
+
+template<typename T>
+T *visible(QWidget *window, const std::function<bool(T *)> &match)
+{
+    const QList<T *> all = window->findChildren<T *>();
+    for (T *widget : all) {
+        if (widget->isVisible() && match(widget))
+            return widget;
+    }
+    return nullptr;
+}
+
+QAbstractButton *button(QWidget *window, const QString &text)
+{
+    return visible<QAbstractButton>(window, [&](QAbstractButton *b) { return b->text() == text; });
+}
+
+QLineEdit *fieldByPlaceholder(QWidget *window, const QString &placeholder)
+{
+    return visible<QLineEdit>(window,
+                              [&](QLineEdit *e) { return e->placeholderText() == placeholder; });
+}
+
+QLineEdit *fieldByText(QWidget *window, const QString &text)
+{
+    return visible<QLineEdit>(window, [&](QLineEdit *e) { return e->text() == text; });
+}
+
+bool labelShown(QWidget *window, const QString &text)
+{
+    return visible<QLabel>(window, [&](QLabel *l) { return l->text() == text; }) != nullptr;
+}
+
+// Waits while the window keeps working; a router run or a service call takes seconds.
+bool waitFor(const std::function<bool()> &condition, int ms)
+{
+    QDeadlineTimer deadline(ms);
+    while (!condition()) {
+        if (deadline.hasExpired())
+            return false;
+        QTest::qWait(50);
+    }
+    return true;
+}
+
+void type(QLineEdit *field, const QString &text)
+{
+    field->setFocus();
+    field->selectAll();
+    QTest::keyClick(field, Qt::Key_Backspace);
+    QTest::keyClicks(field, text);
+}
+
+int fail(const QString &what)
+{
+    out() << "demo: " << what << Qt::endl;
+    return 1;
+}
+
+class Tour
+{
+public:
+    Tour(MainWindow *window, const QString &folder) : m_window(window), m_folder(folder) {}
+
+    void shot(const QString &name)
+    {
+        QTest::qWait(150);
+        const QString path = QDir(m_folder).filePath(name + QStringLiteral(".png"));
+        m_window->grab().save(path);
+        out() << "  picture: " << path << Qt::endl;
+    }
+
+    bool click(const QString &text)
+    {
+        QAbstractButton *b = button(m_window, text);
+        if (!b) {
+            fail(QStringLiteral("no button \"%1\" on this page").arg(text));
+            return false;
+        }
+        if (!waitFor([b] { return b->isEnabled(); }, 30000)) {
+            fail(QStringLiteral("\"%1\" stayed disabled").arg(text));
+            return false;
+        }
+        QTest::mouseClick(b, Qt::LeftButton);
+        return true;
+    }
+
+    MainWindow *m_window;
+    QString m_folder;
+};
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QApplication app(argc, argv);
+    QApplication::setOrganizationName(QStringLiteral("Quillmor"));
+    QApplication::setApplicationName(QStringLiteral("QuillmorMikroTikSetup"));
+    QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+
+    QCommandLineParser parser;
+    parser.addHelpOption();
+    const QCommandLineOption folderOption(QStringLiteral("out"), QStringLiteral("Picture folder."),
+                                          QStringLiteral("dir"), QStringLiteral("."));
+    const QCommandLineOption accountOption(QStringLiteral("account"),
+                                           QStringLiteral("Account number."),
+                                           QStringLiteral("number"));
+    const QCommandLineOption codeOption(QStringLiteral("code"), QStringLiteral("One-time code."),
+                                        QStringLiteral("code"));
+    const QCommandLineOption portOption(QStringLiteral("router-port"),
+                                        QStringLiteral("SSH port of the simulated router."),
+                                        QStringLiteral("port"));
+    const QCommandLineOption passwordOption(QStringLiteral("router-password"),
+                                            QStringLiteral("The router's admin password."),
+                                            QStringLiteral("password"));
+    parser.addOptions({folderOption, accountOption, codeOption, portOption, passwordOption});
+    parser.process(app);
+    QDir().mkpath(parser.value(folderOption));
+
+    MainWindow window;
+    window.setAskFunction([](QWidget *, const QString &, const QString &) {
+        return QMessageBox::No; // the tour changes nothing on the router
+    });
+    window.show();
+    Tour tour(&window, parser.value(folderOption));
+
+    out() << "Sign-in page" << Qt::endl;
+    tour.shot(QStringLiteral("1-sign-in"));
+    QLineEdit *account = fieldByPlaceholder(&window, QStringLiteral("Account number"));
+    if (!account)
+        return fail(QStringLiteral("no account number field"));
+    type(account, parser.value(accountOption));
+    if (!tour.click(QStringLiteral("Send verification code")))
+        return 1;
+    QLineEdit *code = nullptr;
+    if (!waitFor([&] {
+            return (code = fieldByPlaceholder(&window, QStringLiteral("Verification code")));
+        }, 25000))
+        return fail(QStringLiteral("the code was not sent; is billing-sim running?"));
+    type(code, parser.value(codeOption));
+    tour.shot(QStringLiteral("2-code"));
+    if (!tour.click(QStringLiteral("Sign in")))
+        return 1;
+    if (!waitFor([&] { return button(&window, QStringLiteral("Onboard a MikroTik")); }, 25000))
+        return fail(QStringLiteral("sign-in did not reach the account page"));
+    out() << "Home page" << Qt::endl;
+    tour.shot(QStringLiteral("3-home"));
+
+    if (!tour.click(QStringLiteral("Onboard a MikroTik")))
+        return 1;
+    QLineEdit *host = fieldByText(&window, QStringLiteral("192.168.88.1"));
+    QSpinBox *port = visible<QSpinBox>(&window, [](QSpinBox *) { return true; });
+    QLineEdit *password = fieldByPlaceholder(&window, QStringLiteral("Password printed on the router"));
+    if (!host || !port || !password)
+        return fail(QStringLiteral("the connect form is not as expected"));
+    // The simulated router listens on this computer; a real one would be at 192.168.88.1.
+    type(host, QStringLiteral("127.0.0.1"));
+    port->setValue(parser.value(portOption).toInt());
+    type(password, parser.value(passwordOption));
+    out() << "Connect page" << Qt::endl;
+    tour.shot(QStringLiteral("4-connect"));
+    if (!tour.click(QStringLiteral("Connect")))
+        return 1;
+    tour.shot(QStringLiteral("5-progress"));
+    if (!waitFor([&] { return labelShown(&window, QStringLiteral("Ready to link")); }, 90000)) {
+        tour.shot(QStringLiteral("5-failed"));
+        return fail(QStringLiteral("the router inspection did not reach the review"));
+    }
+    out() << "Review page" << Qt::endl;
+    tour.shot(QStringLiteral("6-review"));
+
+    if (QPlainTextEdit *log = window.findChild<QPlainTextEdit *>()) {
+        out() << "Activity log:" << Qt::endl << log->toPlainText() << Qt::endl;
+    }
+    return 0;
+}
