@@ -22,3 +22,8 @@ private:
 [[nodiscard]] QString redactSecrets(const QString &text);
 [[nodiscard]] QString quoteRouterOs(const QString &value);
 [[nodiscard]] MarkerMap parseMarkers(const QString &text);
+
+// The verdict on one finished ssh run of a script step: true when the step succeeded. On failure
+// *failure (when not null) receives the sentence to log and report; on success it is left alone.
+[[nodiscard]] bool judgeScriptRun(bool executed, const QString &output, const QString &executeError,
+                                  const QString &label, QString *failure);

@@ -1,1 +1,179 @@
-// placeholder
+#include "routertask.h"
+
+#include "ssh/sshclient.h"
+
+#include <memory>
+
+namespace {
+
+const char kBusy[] = "Still working on the previous step.";
+const char kProvisionGaveUp[] = "Could not finish onboarding.";
+
+// A buffer of the job's own, so that the wipe at the end overwrites it in place; on a buffer still
+// shared with the caller the wipe would only detach and overwrite a fresh copy.
+QString privateCopy(const QString &secret)
+{
+    return QString(secret.constData(), secret.size());
+}
+
+void wipe(QString &secret)
+{
+    secret.fill(QLatin1Char(' '));
+    secret.clear();
+}
+
+} // namespace
+
+RouterTask::RouterTask(QObject *parent)
+    : QThread(parent)
+{
+}
+
+RouterTask::~RouterTask() = default;
+
+void RouterTask::startInspect(const RouterLogin &login)
+{
+    if (!beginJob(Inspect, login))
+        return;
+    start(QThread::InheritPriority);
+}
+
+void RouterTask::startWan(const RouterLogin &login, const QString &mode, const QString &pppoeUser,
+                          const QString &pppoePassword, bool fresh, bool dhcpOnEther1,
+                          bool hasPppoe)
+{
+    if (!beginJob(Wan, login))
+        return;
+    m_wanMode = mode;
+    m_pppoeUser = pppoeUser;
+    m_pppoePassword = privateCopy(pppoePassword);
+    m_fresh = fresh;
+    m_dhcpOnEther1 = dhcpOnEther1;
+    m_hasPppoe = hasPppoe;
+    start(QThread::InheritPriority);
+}
+
+void RouterTask::startProvision(const RouterLogin &login, const QVariantMap &provisionOptions,
+                                const QString &routerName, const QString &serviceToken)
+{
+    if (!beginJob(Provision, login))
+        return;
+    m_provisionOptions = provisionOptions;
+    m_routerName = routerName;
+    m_serviceToken = serviceToken;
+    start(QThread::InheritPriority);
+}
+
+void RouterTask::startHotspot(const RouterLogin &login, const QString &loginPageUrl)
+{
+    if (!beginJob(Hotspot, login))
+        return;
+    m_loginPageUrl = loginPageUrl;
+    start(QThread::InheritPriority);
+}
+
+void RouterTask::requestCancel()
+{
+    m_cancelRequested.store(true, std::memory_order_seq_cst);
+}
+
+bool RouterTask::isCancelled() const
+{
+    return m_cancelRequested.load() || isInterruptionRequested();
+}
+
+bool RouterTask::beginJob(JobKind kind, const RouterLogin &login)
+{
+    // The running job reads these fields without a lock, so nothing may change while it runs.
+    if (isRunning()) {
+        emitBusyRefusal(kind);
+        return false;
+    }
+    m_cancelRequested.store(false);
+    m_jobKind = kind;
+    m_host = login.host;
+    m_port = login.port;
+    m_user = login.user;
+    m_password = privateCopy(login.password);
+    return true;
+}
+
+void RouterTask::emitBusyRefusal(JobKind kind)
+{
+    const QString busy = QString::fromLatin1(kBusy);
+    switch (kind) {
+    case Inspect:
+        emit inspectReady(false, busy, QVariantMap());
+        break;
+    case Wan:
+        emit wanReady(false, busy, false, false);
+        break;
+    case Hotspot:
+        emit hotspotReady(false, busy, QString());
+        break;
+    case Provision:
+        emit provisionReady(false, busy, QVariantMap());
+        break;
+    }
+}
+
+void RouterTask::clearSecrets()
+{
+    wipe(m_password);
+    wipe(m_pppoePassword);
+    m_pppoeUser.clear();
+    m_serviceToken.clear();
+    m_loginPageUrl.clear();
+}
+
+void RouterTask::failProvision()
+{
+    const QString text =
+        m_lastError.isEmpty() ? QString::fromLatin1(kProvisionGaveUp) : m_lastError;
+    emit provisionReady(false, text, QVariantMap());
+}
+
+void RouterTask::run()
+{
+    auto client = std::make_unique<SshClient>();
+    client->setCancelFlag(&m_cancelRequested);
+
+    emit logLine(QStringLiteral("Signing in to the router..."));
+    QString error;
+    if (client->connectToRouter(m_host, m_port, m_user, m_password, &error)) {
+        emit logLine(QStringLiteral("Signed in."));
+        switch (m_jobKind) {
+        case Inspect:
+            inspectRouter(*client);
+            break;
+        case Wan:
+            setUpWan(*client);
+            break;
+        case Hotspot:
+            installHotspotPage(*client);
+            break;
+        default:
+            provisionLink(*client);
+            break;
+        }
+        client->close();
+    } else {
+        switch (m_jobKind) {
+        case Inspect:
+            emit inspectReady(false, error, QVariantMap());
+            break;
+        case Wan:
+            emit wanReady(false, error, false, false);
+            break;
+        case Hotspot:
+            emit hotspotReady(false, error, QString());
+            break;
+        default:
+            emit provisionReady(false, error, QVariantMap());
+            break;
+        }
+    }
+
+    client.reset();
+    clearSecrets();
+}

@@ -1,0 +1,437 @@
+#include "jobrecorder.h"
+#include "router/routertask.h"
+#include "sshfront.h"
+
+#include <functional>
+
+#include <QElapsedTimer>
+#include <QMutex>
+#include <QMutexLocker>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+const char kBusy[] = "Still working on the previous step.";
+const char kIdentityProbe[] = ":put (\"QM_IDENTITY=\" . [/system identity get name])";
+const char kPassword[] = "p\"a$s\\w";
+
+} // namespace
+
+// The worker and its script runner against an SSH server that answers like a router whose
+// replies each test writes, through the real OpenSSH client.
+class TestRouterTask final : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void cancelsDuringSignInProbe();
+    void refusesSecondStartWhileBusy();
+    void endsEveryJobKindWithOneSignal_data();
+    void endsEveryJobKindWithOneSignal();
+    void reportsSignInFailure();
+    void namesFailedStepByLabel();
+    void keepsLastErrorAfterLaterSuccess();
+    void probesUntilInternetAppears();
+    void keepsLastProbeWhenCancelledBetweenProbes();
+    void guardsWanModesBeforeSending_data();
+    void guardsWanModesBeforeSending();
+    void reportsIncompleteInspection();
+
+private:
+    using Reply = std::function<ExecOutcome(const QString &script)>;
+    void answer(Reply reply);
+    [[nodiscard]] QStringList scripts() const;
+    [[nodiscard]] RouterLogin login() const;
+
+    QTemporaryDir m_dir;
+    std::unique_ptr<SshFront> m_front;
+    mutable QMutex m_mutex;
+    Reply m_reply;
+    QStringList m_scripts;
+};
+
+void TestRouterTask::initTestCase()
+{
+    QVERIFY(m_dir.isValid());
+    QString error;
+    QVERIFY2(SshFront::generateHostKey(m_dir.filePath(QStringLiteral("host_key")), &error),
+             qPrintable(error));
+}
+
+void TestRouterTask::init()
+{
+    m_scripts.clear();
+    m_reply = nullptr;
+    m_front = std::make_unique<SshFront>();
+    m_front->setHostKeyPath(m_dir.filePath(QStringLiteral("host_key")));
+    m_front->setAuthenticator([](const QString &user, const QString &password) {
+        return user == QLatin1String("admin") && password == QLatin1String(kPassword);
+    });
+    m_front->setExecHandler([this](const ExecRequest &request) {
+        QMutexLocker lock(&m_mutex);
+        m_scripts << request.script;
+        ExecOutcome outcome;
+        if (m_reply)
+            outcome = m_reply(request.script);
+        if (outcome.out.isEmpty() && outcome.err.isEmpty() && !outcome.hang &&
+            request.script == QLatin1String(kIdentityProbe))
+            outcome.out = "QM_IDENTITY=MikroTik\r\n";
+        return outcome;
+    });
+    QString error;
+    QVERIFY2(m_front->start(0, &error), qPrintable(error));
+}
+
+void TestRouterTask::cleanup()
+{
+    m_front->stop();
+    m_front.reset();
+}
+
+void TestRouterTask::answer(Reply reply)
+{
+    QMutexLocker lock(&m_mutex);
+    m_reply = std::move(reply);
+}
+
+QStringList TestRouterTask::scripts() const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_scripts;
+}
+
+RouterLogin TestRouterTask::login() const
+{
+    RouterLogin login;
+    login.host = QStringLiteral("127.0.0.1");
+    login.port = m_front->port();
+    login.user = QStringLiteral("admin");
+    login.password = QString::fromLatin1(kPassword);
+    return login;
+}
+
+void TestRouterTask::cancelsDuringSignInProbe()
+{
+    answer([](const QString &script) {
+        ExecOutcome outcome;
+        if (script == QLatin1String(kIdentityProbe))
+            outcome.hang = true;
+        return outcome;
+    });
+    Worker worker;
+    RouterTask &task = worker.task;
+    JobRecorder recorder(task);
+    task.startInspect(login());
+    QTRY_COMPARE_WITH_TIMEOUT(scripts().size(), 1, 15000);
+
+    recorder.sinceCancel.start();
+    task.requestCancel();
+    WAIT_FOR_JOB_END(task, recorder);
+    QCOMPARE(recorder.oks.first(), false);
+    QCOMPARE(recorder.errors.first(), QStringLiteral("Cancelled."));
+    qDebug("Cancel noticed after %lld ms", recorder.resultAfterCancelMs);
+    QVERIFY2(recorder.resultAfterCancelMs < 500,
+             qPrintable(QString::number(recorder.resultAfterCancelMs)));
+    QCOMPARE(recorder.payload, QVariantMap());
+}
+
+void TestRouterTask::refusesSecondStartWhileBusy()
+{
+    answer([](const QString &script) {
+        ExecOutcome outcome;
+        if (script == QLatin1String(kIdentityProbe)) {
+            outcome.out = "QM_IDENTITY=MikroTik\r\n";
+            outcome.delayMs = 1500;
+        } else {
+            outcome.out = "QM_ROUTE=1\r\nQM_PING=1\r\nQM_DONE=1\r\n";
+        }
+        return outcome;
+    });
+    Worker worker;
+    RouterTask &task = worker.task;
+    JobRecorder recorder(task);
+    task.startWan(login(), QStringLiteral("dhcp"), QStringLiteral("pppoe-user"),
+                  QStringLiteral("pppoe-secret"), false, false, false);
+
+    RouterLogin other = login();
+    other.host = QStringLiteral("127.0.0.2");
+    other.user = QStringLiteral("intruder");
+    other.password = QStringLiteral("other");
+    task.startInspect(other);
+    // Emitted on this thread before the call returns, not queued for later.
+    QCOMPARE(recorder.oks, QList<bool>{false});
+    QCOMPARE(recorder.errors, QStringList{QString::fromLatin1(kBusy)});
+    QVERIFY(recorder.payload.isEmpty());
+    QCOMPARE(task.host(), QStringLiteral("127.0.0.1"));
+    QCOMPARE(task.user(), QStringLiteral("admin"));
+    QCOMPARE(task.wanMode(), QStringLiteral("dhcp"));
+
+    task.startWan(other, QStringLiteral("pppoe"), QString(), QString(), true, true, true);
+    QCOMPARE(recorder.oks, (QList<bool>{false, false}));
+    QCOMPARE(recorder.errors.last(), QString::fromLatin1(kBusy));
+    recorder.oks.clear();
+    recorder.errors.clear();
+
+    WAIT_FOR_JOB_END(task, recorder);
+    QCOMPARE(recorder.oks.first(), true);
+    QCOMPARE(recorder.errors.first(), QString());
+    QCOMPARE(task.wanMode(), QStringLiteral("dhcp"));
+    const QStringList sent = scripts();
+    QCOMPARE(sent.size(), 3);
+    QVERIFY(sent.at(1).startsWith(QStringLiteral("/ip dhcp-client add interface=ether1 ")));
+}
+
+void TestRouterTask::endsEveryJobKindWithOneSignal_data()
+{
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<QString>("error");
+
+    QTest::newRow("provision") << int(Provision)
+                               << QStringLiteral("Onboarding is not available in this build yet.");
+    QTest::newRow("hotspot")
+        << int(Hotspot)
+        << QStringLiteral("Installing the login page is not available in this build yet.");
+}
+
+void TestRouterTask::endsEveryJobKindWithOneSignal()
+{
+    QFETCH(int, kind);
+    QFETCH(QString, error);
+
+    Worker worker;
+    RouterTask &task = worker.task;
+    JobRecorder recorder(task);
+    if (kind == Provision)
+        task.startProvision(login(), QVariantMap{{QStringLiteral("ros7"), true}},
+                            QStringLiteral("Tower 1"), QStringLiteral("token"));
+    else
+        task.startHotspot(login(), QStringLiteral("https://example.invalid/login.html"));
+    WAIT_FOR_JOB_END(task, recorder);
+    QCOMPARE(recorder.oks.first(), false);
+    QCOMPARE(recorder.errors.first(), error);
+    QVERIFY(recorder.payload.isEmpty());
+    QVERIFY(recorder.path.isEmpty());
+    // Nothing but the sign-in probe reached the router.
+    QCOMPARE(scripts(), QStringList{QString::fromLatin1(kIdentityProbe)});
+    QCOMPARE(task.lastError(), error);
+}
+
+void TestRouterTask::reportsSignInFailure()
+{
+    Worker worker;
+    RouterTask &task = worker.task;
+    JobRecorder recorder(task);
+    RouterLogin wrong = login();
+    wrong.password = QStringLiteral("wrong");
+    task.startWan(wrong, QStringLiteral("split-pppoe"), QStringLiteral("u"),
+                  QStringLiteral("pppoe-secret"), true, false, false);
+    WAIT_FOR_JOB_END(task, recorder);
+    QCOMPARE(recorder.oks.first(), false);
+    QCOMPARE(recorder.errors.first(),
+             QStringLiteral("The router refused this username or password."));
+    QCOMPARE(recorder.lines, QStringList{QStringLiteral("Signing in to the router...")});
+    QVERIFY(scripts().isEmpty());
+    QCOMPARE(task.wanMode(), QStringLiteral("split-pppoe"));
+}
+
+void TestRouterTask::namesFailedStepByLabel()
+{
+    answer([](const QString &script) {
+        ExecOutcome outcome;
+        if (script.contains(QLatin1String("bridge port remove")))
+            outcome.out = "QM_FAIL=bridge\r\nQM_DONE=1\r\n";
+        return outcome;
+    });
+    Worker worker;
+    RouterTask &task = worker.task;
+    JobRecorder recorder(task);
+    task.startWan(login(), QStringLiteral("split-dhcp"), QString(), QString(), true, false, false);
+    WAIT_FOR_JOB_END(task, recorder);
+
+    const QString failed = QStringLiteral("Moving port 1 out of the LAN bridge... failed.");
+    QCOMPARE(recorder.oks.first(), false);
+    QCOMPARE(recorder.errors.first(), failed);
+    QCOMPARE(
+        recorder.lines,
+        (QStringList{QStringLiteral("Signing in to the router..."), QStringLiteral("Signed in."),
+                     QStringLiteral("Moving port 1 out of the LAN bridge..."), failed}));
+    QCOMPARE(task.lastError(), failed);
+    QCOMPARE(scripts().size(), 2);
+}
+
+void TestRouterTask::keepsLastErrorAfterLaterSuccess()
+{
+    Worker worker;
+    RouterTask &task = worker.task;
+    {
+        answer([](const QString &script) {
+            ExecOutcome outcome;
+            if (script.startsWith(QLatin1String("/ip dhcp-client"))) {
+                outcome.out = "failure: already have dhcp client on that interface\r\n";
+                outcome.exitStatus = 1;
+            }
+            return outcome;
+        });
+        JobRecorder recorder(task);
+        task.startWan(login(), QStringLiteral("dhcp"), QString(), QString(), false, false, false);
+        WAIT_FOR_JOB_END(task, recorder);
+        QCOMPARE(recorder.errors.first(),
+                 QStringLiteral("failure: already have dhcp client on that interface"));
+    }
+    answer([](const QString &script) {
+        ExecOutcome outcome;
+        if (!script.startsWith(QLatin1String(":put (\"QM_IDENTITY")))
+            outcome.out = "QM_ROUTE=1\r\nQM_PING=1\r\nQM_DONE=1\r\n";
+        return outcome;
+    });
+    JobRecorder recorder(task);
+    task.startWan(login(), QStringLiteral("dhcp"), QString(), QString(), false, true, false);
+    WAIT_FOR_JOB_END(task, recorder);
+    QCOMPARE(recorder.oks.first(), true);
+    QCOMPARE(task.lastError(),
+             QStringLiteral("failure: already have dhcp client on that interface"));
+    QCOMPARE(scripts().last().left(24), QStringLiteral(":put (\"QM_ROUTE=\" . [:le"));
+    QVERIFY(scripts().contains(QStringLiteral(
+        "/ip dhcp-client set [find interface=ether1] disabled=no add-default-route=yes")));
+}
+
+void TestRouterTask::probesUntilInternetAppears()
+{
+    // The only test that sits through the pauses between probes.
+    int probes = 0;
+    answer([&probes](const QString &script) {
+        ExecOutcome outcome;
+        if (script.startsWith(QLatin1String(":put (\"QM_ROUTE="))) {
+            ++probes;
+            outcome.out = probes < 3 ? QByteArray("QM_ROUTE=1\r\nQM_PING=0\r\nQM_DONE=1\r\n")
+                                     : QByteArray("QM_ROUTE=1\r\nQM_PING=1\r\nQM_DONE=1\r\n");
+        }
+        return outcome;
+    });
+    Worker worker;
+    RouterTask &task = worker.task;
+    JobRecorder recorder(task);
+    QElapsedTimer timer;
+    timer.start();
+    task.startWan(login(), QStringLiteral("pppoe"), QStringLiteral("user@isp"),
+                  QStringLiteral("line\"secret"), false, false, false);
+    WAIT_FOR_JOB_END(task, recorder);
+    QCOMPARE(recorder.oks.first(), true);
+    QCOMPARE(recorder.errors.first(), QString());
+    QVERIFY(recorder.internet);
+    QVERIFY(recorder.hasRoute);
+    QCOMPARE(recorder.lines.filter(QStringLiteral("Checking internet")),
+             (QStringList{QStringLiteral("Checking internet (1/5)..."),
+                          QStringLiteral("Checking internet (2/5)..."),
+                          QStringLiteral("Checking internet (3/5)...")}));
+    QVERIFY(timer.elapsed() >= 6000);
+}
+
+void TestRouterTask::keepsLastProbeWhenCancelledBetweenProbes()
+{
+    Worker worker;
+    RouterTask &task = worker.task;
+    // The cancel lands while the first probe runs, so the job stops before the second.
+    answer([&task](const QString &script) {
+        ExecOutcome outcome;
+        if (script.startsWith(QLatin1String(":put (\"QM_ROUTE="))) {
+            task.requestCancel();
+            outcome.out = "QM_ROUTE=1\r\nQM_PING=0\r\nQM_DONE=1\r\n";
+        }
+        return outcome;
+    });
+    JobRecorder recorder(task);
+    task.startWan(login(), QStringLiteral("dhcp"), QString(), QString(), false, false, false);
+    WAIT_FOR_JOB_END(task, recorder);
+    QCOMPARE(recorder.oks.first(), false);
+    QCOMPARE(recorder.errors.first(), QStringLiteral("Cancelled."));
+    QVERIFY(!recorder.internet);
+    QVERIFY(recorder.hasRoute);
+    QCOMPARE(recorder.lines.filter(QStringLiteral("Checking internet")).size(), 1);
+}
+
+void TestRouterTask::guardsWanModesBeforeSending_data()
+{
+    QTest::addColumn<QString>("mode");
+    QTest::addColumn<bool>("fresh");
+    QTest::addColumn<bool>("hasPppoe");
+    QTest::addColumn<QString>("error");
+    QTest::addColumn<int>("stepsSent");
+
+    const QString inUse =
+        QStringLiteral("Port 1 was not changed because this router is already in use.");
+    const QString pppoeExists =
+        QStringLiteral("A PPPoE client is already on this router. Another one was not added.");
+    const QString unknown = QStringLiteral("Unknown internet setup.");
+    QTest::newRow("splitOnUsedRouter")
+        << QStringLiteral("split-dhcp") << false << false << inUse << 0;
+    QTest::newRow("splitPppoeWithClient")
+        << QStringLiteral("split-pppoe") << true << true << pppoeExists << 0;
+    QTest::newRow("pppoeWithClient")
+        << QStringLiteral("pppoe") << false << true << pppoeExists << 0;
+    QTest::newRow("noAddressMethod") << QStringLiteral("static") << true << false << unknown << 0;
+    QTest::newRow("splitWithoutAddressMethod")
+        << QStringLiteral("split-static") << true << false << unknown << 1;
+    QTest::newRow("caseMatters") << QStringLiteral("Split-DHCP") << false << false << unknown << 0;
+}
+
+void TestRouterTask::guardsWanModesBeforeSending()
+{
+    QFETCH(QString, mode);
+    QFETCH(bool, fresh);
+    QFETCH(bool, hasPppoe);
+    QFETCH(QString, error);
+    QFETCH(int, stepsSent);
+
+    answer([](const QString &script) {
+        ExecOutcome outcome;
+        if (script != QLatin1String(kIdentityProbe))
+            outcome.out = "QM_DONE=1\r\n";
+        return outcome;
+    });
+    Worker worker;
+    RouterTask &task = worker.task;
+    JobRecorder recorder(task);
+    task.startWan(login(), mode, QStringLiteral("u"), QStringLiteral("s"), fresh, false, hasPppoe);
+    WAIT_FOR_JOB_END(task, recorder);
+    QCOMPARE(recorder.oks.first(), false);
+    QCOMPARE(recorder.errors.first(), error);
+    QCOMPARE(scripts().size(), 1 + stepsSent);
+    if (stepsSent == 1)
+        QVERIFY(scripts().last().contains(QLatin1String("/interface bridge port remove")));
+}
+
+void TestRouterTask::reportsIncompleteInspection()
+{
+    const QByteArray cutOff = "QM_VERSION=7.14.3 (stable)\r\nQM_IDENTITY=MikroTik\r\n"
+                              "password=\"leak\\\"ed\" " +
+                              QByteArray(400, 'x') + "\r\nQM_DONE=10\r\n";
+    answer([cutOff](const QString &script) {
+        ExecOutcome outcome;
+        if (script.startsWith(QLatin1String(":put (\"QM_VERSION=")))
+            outcome.out = cutOff;
+        return outcome;
+    });
+    Worker worker;
+    RouterTask &task = worker.task;
+    JobRecorder recorder(task);
+    task.startInspect(login());
+    WAIT_FOR_JOB_END(task, recorder);
+    const QString shown =
+        QString::fromLatin1(cutOff)
+            .replace(QStringLiteral("password=\"leak\\\"ed\""), QStringLiteral("password=\"***\""))
+            .trimmed()
+            .left(300);
+    QCOMPARE(recorder.oks.first(), false);
+    QCOMPARE(recorder.errors.first(),
+             QStringLiteral("The router answered, but the report was incomplete. ") + shown);
+    QVERIFY(recorder.payload.isEmpty());
+}
+
+QTEST_GUILESS_MAIN(TestRouterTask)
+#include "tst_routertask.moc"
