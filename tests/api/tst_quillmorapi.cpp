@@ -69,6 +69,8 @@ private slots:
     void signsInAndOut();
     void readsProfile_data();
     void readsProfile();
+    void failedVerifyKeepsSession_data();
+    void failedVerifyKeepsSession();
     void readsLists();
     void encodesRouterIds_data();
     void encodesRouterIds();
@@ -397,6 +399,50 @@ void TestQuillmorApi::readsProfile()
     QCOMPARE(profile.walledHosts, expected.walledHosts);
     QCOMPARE(profile.routerLimit, expected.routerLimit);
     QCOMPARE(profile.routersUsed, expected.routersUsed);
+}
+
+void TestQuillmorApi::failedVerifyKeepsSession_data()
+{
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<QString>("message");
+
+    const QString noToken =
+        QStringLiteral("Quillmor signed you in, but did not return a session token.");
+    QTest::newRow("numeric access_token is no token")
+        << 200 << QByteArray("{\"access_token\":5,\"isp_name\":\"Other\"}") << noToken;
+    QTest::newRow("blank token and no access_token")
+        << 200 << QByteArray("{\"token\":\"   \",\"router_limit\":7}") << noToken;
+    QTest::newRow("wrong code refused")
+        << 401 << QByteArray("{\"message\":\"That code is not right.\",\"token\":\"x\"}")
+        << QStringLiteral("That code is not right.");
+}
+
+void TestQuillmorApi::failedVerifyKeepsSession()
+{
+    QFETCH(int, status);
+    QFETCH(QByteArray, body);
+    QFETCH(QString, message);
+
+    auto api = signedInClient();
+    QVERIFY(api->listStations());
+    const QByteArray signedIn = m_sim.requests().constLast().header("Authorization");
+    QVERIFY(signedIn.startsWith("Bearer "));
+
+    m_sim.setOverride(kVerify, answer(status, body));
+    AccountProfile profile;
+    profile.accountName = QStringLiteral("before");
+    QString error;
+    QVERIFY(!api->verifyCode(kAccount, kCode, &profile, &error));
+    QCOMPARE(error, message);
+    QCOMPARE(profile.accountName, QStringLiteral("before"));
+    QCOMPARE(profile.routerLimit, -1);
+    QVERIFY(profile.token.isEmpty());
+
+    // The session that was there goes on as it was: neither emptied nor replaced.
+    m_sim.clearOverrides();
+    QVERIFY(api->listStations());
+    QCOMPARE(m_sim.requests().constLast().header("Authorization"), signedIn);
 }
 
 void TestQuillmorApi::readsLists()

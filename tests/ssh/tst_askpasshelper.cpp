@@ -150,8 +150,13 @@ void TestAskpassHelper::writtenHelperPrintsPasswordUnchanged()
     const QString helper = prepareAskpassHelper(&error);
     QCOMPARE(helper, QDir(dataFolder()).absoluteFilePath(QStringLiteral("askpass")));
     const QFileDevice::Permissions permissions = QFile::permissions(helper);
-    QVERIFY(permissions & QFileDevice::ExeOwner);
-    QVERIFY(!(permissions & (QFileDevice::ReadGroup | QFileDevice::ReadOther)));
+    const QFileDevice::Permissions owner =
+            QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner;
+    const QFileDevice::Permissions others = QFileDevice::ReadGroup | QFileDevice::WriteGroup
+            | QFileDevice::ExeGroup | QFileDevice::ReadOther | QFileDevice::WriteOther
+            | QFileDevice::ExeOther;
+    QCOMPARE(permissions & owner, owner);
+    QCOMPARE(permissions & others, QFileDevice::Permissions());
 
     QProcess process;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();

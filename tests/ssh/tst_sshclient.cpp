@@ -64,6 +64,7 @@ private slots:
     void cleanup();
 
     void signsInAndRunsScriptUnchanged();
+    void signsInWithTrimmedAddressAndUser();
     void signInFailureIsExplained_data();
     void signInFailureIsExplained();
     void silentPortIsReportedAsNoAnswer();
@@ -167,6 +168,26 @@ void TestSshClient::signsInAndRunsScriptUnchanged()
     QVERIFY(!client.execute(script, &out, &err, 10000));
     QCOMPARE(err, QStringLiteral("bad command name x (line 3 column 1)"));
     QCOMPARE(out, QStringLiteral("bad command name x (line 3 column 1)\r\n"));
+}
+
+void TestSshClient::signsInWithTrimmedAddressAndUser()
+{
+    QString users;
+    m_front->setAuthenticator([this, &users](const QString &user, const QString &password) {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        users += user + QLatin1Char('|');
+        return user == QStringLiteral("admin") && password == QString::fromUtf8(Password);
+    });
+    QVERIFY(startFront(QStringLiteral("a")));
+    SshClient client;
+    QString error;
+    // Tabs are not refused like blanks, so only the trimming keeps them out of the command line.
+    QVERIFY2(client.connectToRouter(QStringLiteral("\t127.0.0.1\t"), m_front->port(),
+                                    QStringLiteral(" admin\t"), QString::fromUtf8(Password), &error),
+             qPrintable(error));
+    QVERIFY(client.isConnected());
+    std::lock_guard<std::mutex> lock(m_mutex);
+    QCOMPARE(users, QStringLiteral("admin|"));
 }
 
 void TestSshClient::signInFailureIsExplained_data()

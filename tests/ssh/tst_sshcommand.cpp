@@ -1,5 +1,7 @@
 #include "ssh/sshclient.h"
 
+#include <QFile>
+#include <QTemporaryDir>
 #include <QTest>
 
 // The ssh command line, its environment and the reading of its complaints, without a router.
@@ -14,6 +16,7 @@ private slots:
     void failureText();
     void refusesSignInBeforeAnyProcess_data();
     void refusesSignInBeforeAnyProcess();
+    void locatesSshOnPath();
     void missingSshClientIsReported();
     void executeNeedsConnectionAndNoCancel();
 };
@@ -139,6 +142,27 @@ void TestSshCommand::refusesSignInBeforeAnyProcess()
     QVERIFY(!client.connectToRouter(host, 22, user, password, &error));
     QCOMPARE(error, expected);
     QVERIFY(!client.isConnected());
+}
+
+void TestSshCommand::locatesSshOnPath()
+{
+    QTemporaryDir empty;
+    QTemporaryDir bin;
+    QVERIFY(empty.isValid() && bin.isValid());
+    QFile ssh(bin.filePath(QStringLiteral("ssh")));
+    QVERIFY(ssh.open(QIODevice::WriteOnly));
+    QVERIFY(ssh.write("#!/bin/sh\nexit 0\n") > 0);
+    ssh.close();
+    QVERIFY(ssh.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner
+                               | QFileDevice::ExeOwner));
+
+    // The first folder of PATH that holds it wins, as the shell would choose; the result is an
+    // absolute path so that the sign-in's existence check means something.
+    const QByteArray path = qgetenv("PATH");
+    qputenv("PATH", empty.path().toLocal8Bit() + ':' + bin.path().toLocal8Bit() + ":/usr/bin");
+    const QString located = locateSsh();
+    qputenv("PATH", path);
+    QCOMPARE(located, ssh.fileName());
 }
 
 void TestSshCommand::missingSshClientIsReported()
