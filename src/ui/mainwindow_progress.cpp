@@ -35,6 +35,9 @@ MainWindow::~MainWindow()
         disconnect(m_worker, nullptr, this, nullptr);
         m_worker->setParent(nullptr);
         connect(m_worker, &QThread::finished, m_worker, &QObject::deleteLater);
+        // The thread may have ended between the check above and the connect.
+        if (m_worker->isFinished())
+            m_worker->deleteLater();
         m_worker = nullptr;
     }
     if (m_waitCursorShown)
@@ -119,6 +122,9 @@ void MainWindow::failOnProgressPage(const QString &error)
 {
     m_progressTitle->setText(error);
     m_progressButton->setText(QStringLiteral("Back"));
+    // A "Cancel" pressed during a service call greys the button, but the call cannot be cut
+    // short; without this the failed page would have no way back.
+    m_progressButton->setEnabled(true);
 }
 
 void MainWindow::onProgressBack()

@@ -203,83 +203,96 @@ void TestRouterFlow::reviewOfRouter_data()
     QTest::addColumn<QString>("scenario");
     QTest::addColumn<QByteArray>("account");
     QTest::addColumn<bool>("newRouterMode");
-    QTest::addColumn<QStringList>("head");    // the review's first lines, in order
-    QTest::addColumn<QStringList>("present"); // further lines that must be there
-    QTest::addColumn<QStringList>("absent");  // lines or beginnings that must not
+    QTest::addColumn<QStringList>("lines"); // the whole review, line by line
     QTest::addColumn<bool>("onboard");
     QTest::addColumn<QString>("error");
 
     const QString seats = QStringLiteral("WireGuard configs: 1 of 3. A new one is refused once "
                                          "that count is full.");
+    const QString freshFull = QStringLiteral("The full setup is selected. This router looks "
+                                             "unused, so the standard layout will be built, then "
+                                             "the WireGuard link.");
+    const QString usedFull = QStringLiteral("The full setup is selected. What is still on the "
+                                            "router will be removed, then the standard layout and "
+                                            "the WireGuard link are added.");
     const QString wgOnly = QStringLiteral("WireGuard only is selected. DHCP, addresses, bridges, "
                                           "hotspot, and customers stay as they are.");
+    const QString replace = QStringLiteral("An Quillmor link is already here. That link will be "
+                                           "replaced. Everything else stays.");
+    const QString added = QStringLiteral("What gets added:");
+    const QString path = QStringLiteral("- A private path to Quillmor");
+    const QString rule = QStringLiteral("- One firewall rule so that path is allowed in");
     const QString user = QStringLiteral("- User quillmor, using the username and password saved "
                                         "in Quillmor. Winbox from the LAN stays allowed.");
-    const QStringList common{QStringLiteral("- A private path to Quillmor"),
-                             QStringLiteral("- One firewall rule so that path is allowed in"),
-                             QStringLiteral("- Firewall rules for the blocked VPN address, "
-                                            "disconnected clients, and hotspot DNS")};
+    const QString shared = QStringLiteral("- Firewall rules for the blocked VPN address, "
+                                          "disconnected clients, and hotspot DNS");
+    const QStringList fullTail{QStringLiteral("On this new router only:"),
+                               QStringLiteral("- DHCP servers and IP addresses are removed first"),
+                               QStringLiteral("- Bridge-Network on ports 2 to 5, address "
+                                              "172.16.0.1/16"),
+                               QStringLiteral("- Port 1 renamed to ether1-WAN, with a DHCP client"),
+                               QStringLiteral("- Hotspot, PPPoE server, and the expiry pool"),
+                               QStringLiteral("- API stays on for Quillmor. FTP and telnet are "
+                                              "turned off.")};
+    const QStringList onlyTail{
+        QStringLiteral("Hotspot, PPPoE, queues, and port names stay as they are."),
+        QStringLiteral("The router is not factory reset.")};
+    const QString wg = QStringLiteral("- WireGuard interface quillmor");
+    const QString mikrotik = QStringLiteral("Router: MikroTik");
+    const QString hex = QStringLiteral("Model: RB750Gr3");
+    const QString ros7 = QStringLiteral("RouterOS: 7.14.3");
+    const QString online = QStringLiteral("Internet: working");
 
     QTest::newRow("fresh router")
         << "new-router" << QByteArray("100200") << true
-        << QStringList{QStringLiteral("Router: MikroTik"), QStringLiteral("Model: RB750Gr3"),
-                       QStringLiteral("RouterOS: 7.14.3"), QStringLiteral("Internet: working"),
-                       seats,
-                       QStringLiteral("The full setup is selected. This router looks unused, so "
-                                      "the standard layout will be built, then the WireGuard "
-                                      "link."),
-                       QString(), QStringLiteral("What gets added:"),
-                       QStringLiteral("- WireGuard interface quillmor"), common.at(0),
-                       common.at(1), user, common.at(2), QString(),
-                       QStringLiteral("On this new router only:")}
-        << QStringList() << QStringList{QStringLiteral("An Quillmor link")} << true << QString();
+        << QStringList{mikrotik, hex, ros7, online, seats, freshFull, QString(), added, wg, path,
+                       rule, user, shared, QString()} + fullTail
+        << true << QString();
     QTest::newRow("router in use")
         << "in-use" << QByteArray("100200") << false
-        << QStringList{QStringLiteral("Router: cafe-main"), QStringLiteral("Model: RB750Gr3"),
-                       QStringLiteral("RouterOS: 7.14.3"), QStringLiteral("Internet: working"),
-                       seats, wgOnly, QString(), QStringLiteral("What gets added:"),
-                       QStringLiteral("- WireGuard interface quillmor")}
-        << QStringList{QStringLiteral("Hotspot, PPPoE, queues, and port names stay as they are."),
-                       QStringLiteral("The router is not factory reset.")}
-        << QStringList{QStringLiteral("On this new router only:")} << true << QString();
+        << QStringList{QStringLiteral("Router: cafe-main"), hex, ros7, online, seats, wgOnly,
+                       QString(), added, wg, path, rule, user, shared, QString()} + onlyTail
+        << true << QString();
+    // Neither RouterOS 6 nor two taken names give an interface name, so that line is left out.
     QTest::newRow("RouterOS 6")
         << "ros6" << QByteArray("100200") << true
-        << QStringList{QStringLiteral("Router: MikroTik"), QStringLiteral("Model: RB951Ui-2HnD"),
-                       QStringLiteral("RouterOS: 6.49.10")}
-        << common << QStringList{QStringLiteral("- WireGuard interface")} << false
+        << QStringList{mikrotik, QStringLiteral("Model: RB951Ui-2HnD"),
+                       QStringLiteral("RouterOS: 6.49.10"), online, seats, usedFull, QString(),
+                       added, path, rule, user, shared, QString()} + fullTail
+        << false
         << "WireGuard needs RouterOS 7. This router is running 6.49.10. Upgrade it, then run this "
            "setup again. Nothing was changed.";
     QTest::newRow("both names taken")
         << "names-taken" << QByteArray("100200") << true
-        << QStringList{QStringLiteral("Router: MikroTik")} << common
-        << QStringList{QStringLiteral("- WireGuard interface")} << false
+        << QStringList{mikrotik, hex, ros7, online, seats, freshFull, QString(), added, path, rule,
+                       user, shared, QString()} + fullTail
+        << false
         << "Interfaces named quillmor and qm-link are both in use. Rename one of them, then try "
            "again.";
     QTest::newRow("earlier link")
         << "earlier-link" << QByteArray("100200") << false
-        << QStringList{QStringLiteral("Router: MikroTik")}
-        << QStringList{QStringLiteral("An Quillmor link is already here. That link will be "
-                                      "replaced. Everything else stays."),
-                       QStringLiteral("- WireGuard interface wg-old")}
-        << QStringList() << true << QString();
+        << QStringList{mikrotik, hex, ros7, online, seats, wgOnly, replace, QString(), added,
+                       QStringLiteral("- WireGuard interface wg-old"), path, rule, user, shared,
+                       QString()} + onlyTail
+        << true << QString();
+    // The account has no login to replace the inspected user with, so the router's own stays.
     QTest::newRow("no MikroTik login on the account")
         << "new-router" << QByteArray("100205") << true
-        << QStringList{QStringLiteral("Router: MikroTik")} << common << QStringList() << false
+        << QStringList{mikrotik, hex, ros7, online, seats, freshFull, QString(), added, wg, path,
+                       rule, user, shared, QString()} + fullTail
+        << false
         << "This Quillmor account has no MikroTik username or password. Add them in Quillmor "
            "management, then sign in again.";
     QTest::newRow("no model")
         << "chr" << QByteArray("100200") << false
-        << QStringList{QStringLiteral("Router: chr-lab"), QStringLiteral("RouterOS: 7.14.3"),
-                       QStringLiteral("Internet: working")}
-        << QStringList() << QStringList{QStringLiteral("Model:")} << true << QString();
+        << QStringList{QStringLiteral("Router: chr-lab"), ros7, online, seats, wgOnly, QString(),
+                       added, wg, path, rule, user, shared, QString()} + onlyTail
+        << true << QString();
     QTest::newRow("no limit reported")
         << "new-router" << QByteArray("100201") << true
-        << QStringList{QStringLiteral("Router: MikroTik"), QStringLiteral("Model: RB750Gr3"),
-                       QStringLiteral("RouterOS: 7.14.3"), QStringLiteral("Internet: working"),
-                       QStringLiteral("The full setup is selected. This router looks unused, so "
-                                      "the standard layout will be built, then the WireGuard "
-                                      "link.")}
-        << QStringList() << QStringList{QStringLiteral("WireGuard configs:")} << true << QString();
+        << QStringList{mikrotik, hex, ros7, online, freshFull, QString(), added, wg, path, rule,
+                       user, shared, QString()} + fullTail
+        << true << QString();
 }
 
 void TestRouterFlow::reviewOfRouter()
@@ -287,9 +300,7 @@ void TestRouterFlow::reviewOfRouter()
     QFETCH(QString, scenario);
     QFETCH(QByteArray, account);
     QFETCH(bool, newRouterMode);
-    QFETCH(QStringList, head);
-    QFETCH(QStringList, present);
-    QFETCH(QStringList, absent);
+    QFETCH(QStringList, lines);
     QFETCH(bool, onboard);
     QFETCH(QString, error);
 
@@ -299,18 +310,12 @@ void TestRouterFlow::reviewOfRouter()
     MainWindow &w = *m_window;
     QVERIFY2(w.m_currentPage == 3, qPrintable(w.m_connectError->text()));
 
-    const QStringList lines = w.m_reviewText->text().split(QLatin1Char('\n'));
-    QCOMPARE(lines.mid(0, head.size()), head);
-    for (const QString &line : present)
-        QVERIFY2(lines.contains(line), qPrintable(line));
-    for (const QString &start : absent) {
-        for (const QString &line : lines)
-            QVERIFY2(!line.startsWith(start), qPrintable(line));
-    }
+    QCOMPARE(w.m_reviewText->text().split(QLatin1Char('\n')), lines);
     QCOMPARE(w.m_provisionButton->isEnabled(), onboard);
     QCOMPARE(w.m_reviewError->text(), error);
     QVERIFY(!w.m_internetCard->isVisibleTo(&w));
     QCOMPARE(w.m_fullSetupRadio->isChecked(), newRouterMode);
+    QCOMPARE(w.m_routerNameEdit->text(), lines.first().mid(int(qstrlen("Router: "))));
     // Nothing of this was written to the router.
     QVERIFY(m_questions.isEmpty());
 }

@@ -14,6 +14,7 @@
 #include <QStackedWidget>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 #include <memory>
 
@@ -79,6 +80,7 @@ private slots:
     void homeShowsSeats();
     void signOutForgetsTheAccount();
     void hotspotInstallFallsBackStepByStep();
+    void cancelDuringTunnelInstallKeepsBackUsable();
     void pageScreenshots();
 
 private:
@@ -296,6 +298,36 @@ void TestSignInFlow::hotspotInstallFallsBackStepByStep()
     QVERIFY(!w.m_worker->isRunning());
     QVERIFY(!w.m_busy);
     m_billing.clearOverrides();
+}
+
+void TestSignInFlow::cancelDuringTunnelInstallKeepsBackUsable()
+{
+    MainWindow &w = *m_window;
+    signIn("100200");
+    w.m_savedRouterId = QLatin1String(kSavedRouterId);
+    BillingSimOverride down;
+    down.status = 502;
+    down.replaceBody = true;
+    down.body = R"({"message":"The tunnel is down."})";
+    m_billing.setOverride(QStringLiteral("/api/v1/desktop/routers/%1/hotspot-install")
+                              .arg(QLatin1String(kSavedRouterId)),
+                          down);
+    // The service call waits in a nested event loop, so "Cancel" can be pressed while it runs;
+    // nothing can cut the call short, and the failure must still leave a working "Back".
+    bool pressed = false;
+    QTimer::singleShot(0, &w, [&] {
+        pressed = w.m_busy && w.m_currentPage == 4;
+        w.m_progressButton->click();
+    });
+    w.m_installButton->click();
+    m_billing.clearOverrides();
+    QVERIFY(pressed);
+    QCOMPARE(w.m_log->toPlainText().count(QLatin1String("Cancel requested.")), 1);
+    QCOMPARE(w.m_progressTitle->text(), QStringLiteral("The tunnel is down."));
+    QCOMPARE(w.m_progressButton->text(), QStringLiteral("Back"));
+    QVERIFY(w.m_progressButton->isEnabled());
+    w.m_progressButton->click();
+    QCOMPARE(w.m_currentPage, 1);
 }
 
 void TestSignInFlow::pageScreenshots()

@@ -236,25 +236,44 @@ void TestWindowFrame::reviewFollowsRunChoice()
 void TestWindowFrame::internetCardShowsItsChoices_data()
 {
     QTest::addColumn<QVariantMap>("extra");
-    QTest::addColumn<bool>("dhcp");
-    QTest::addColumn<bool>("pppoe");
-    QTest::newRow("default route") << QVariantMap{{QStringLiteral("hasRoute"), true}} << false
-                                   << false;
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("dhcp"); // empty: the button is hidden
+    QTest::addColumn<QString>("pppoe"); // empty: the PPPoE box is hidden
+    const QString unbridged = QStringLiteral("The router has no working internet route. Port 1 "
+                                             "can be set as the internet port. Other settings stay "
+                                             "as they are.");
+    QTest::newRow("default route")
+        << QVariantMap{{QStringLiteral("hasRoute"), true}}
+        << "The router has a default route, but internet replies failed. Check the cable or "
+           "upstream. The internet port was not changed."
+        << QString() << QString();
     QTest::newRow("bridged, in use")
         << QVariantMap{{QStringLiteral("ether1Bridged"), true}, {QStringLiteral("fresh"), false}}
-        << false << false;
-    QTest::newRow("bridged, new") << QVariantMap{{QStringLiteral("ether1Bridged"), true}} << true
-                                  << true;
-    QTest::newRow("not bridged") << QVariantMap() << true << true;
+        << "Port 1 is still in the LAN bridge, and this router is already in use. Set the internet "
+           "port in Winbox, then come back. This app will not take port 1 off a live router."
+        << QString() << QString();
+    QTest::newRow("bridged, new")
+        << QVariantMap{{QStringLiteral("ether1Bridged"), true}}
+        << "This looks like a new router, and port 1 is still part of the LAN. You can move port 1 "
+           "out and use it for the internet line. Do this only if nobody is being served by this "
+           "router."
+        << "Move port 1 out of the LAN and use DHCP" << "Move port 1 out of the LAN and use PPPoE";
+    QTest::newRow("not bridged") << QVariantMap() << unbridged
+                                 << "Use automatic internet (DHCP) on port 1"
+                                 << "Use PPPoE on port 1";
+    QTest::newRow("not bridged, DHCP client")
+        << QVariantMap{{QStringLiteral("dhcpOnEther1"), true}} << unbridged
+        << "Enable the DHCP client on port 1" << "Use PPPoE on port 1";
     QTest::newRow("not bridged, PPPoE client")
-        << QVariantMap{{QStringLiteral("pppoe"), true}} << false << false;
+        << QVariantMap{{QStringLiteral("pppoe"), true}} << unbridged << QString() << QString();
 }
 
 void TestWindowFrame::internetCardShowsItsChoices()
 {
     QFETCH(QVariantMap, extra);
-    QFETCH(bool, dhcp);
-    QFETCH(bool, pppoe);
+    QFETCH(QString, text);
+    QFETCH(QString, dhcp);
+    QFETCH(QString, pppoe);
     MainWindow window;
     signIn(window);
     QVariantMap facts = readyFacts();
@@ -262,10 +281,15 @@ void TestWindowFrame::internetCardShowsItsChoices()
     facts.insert(extra);
     window.onInspectReady(true, QString(), facts);
     QVERIFY(window.m_internetCard->isVisibleTo(&window));
-    QVERIFY(!window.m_internetText->text().isEmpty());
-    QCOMPARE(window.m_dhcpButton->isVisibleTo(&window), dhcp);
-    QCOMPARE(window.m_pppoeBox->isVisibleTo(&window), pppoe);
+    QCOMPARE(window.m_internetText->text(), text);
+    QCOMPARE(window.m_dhcpButton->isVisibleTo(&window), !dhcp.isEmpty());
+    QCOMPARE(window.m_pppoeBox->isVisibleTo(&window), !pppoe.isEmpty());
+    if (!dhcp.isEmpty())
+        QCOMPARE(window.m_dhcpButton->text(), dhcp);
+    if (!pppoe.isEmpty())
+        QCOMPARE(window.m_pppoeButton->text(), pppoe);
     QVERIFY(!window.m_provisionButton->isEnabled());
+    QVERIFY(window.m_reviewText->text().contains(QLatin1String("\nInternet: not working\n")));
     // The next router, with internet, must not inherit the card.
     window.onInspectReady(true, QString(), readyFacts());
     QVERIFY(!window.m_internetCard->isVisibleTo(&window));
@@ -293,21 +317,53 @@ void TestWindowFrame::declinedQuestionsChangeNothing()
     QCOMPARE(window.m_reviewError->text(), QStringLiteral("Enter the PPPoE username and password."));
     QVERIFY(asked.isEmpty());
 
+    window.m_routerNameEdit->setText(QStringLiteral("Hill-AP north"));
+    window.m_pppoeUserEdit->setText(QStringLiteral("line-7"));
+    window.m_pppoePasswordEdit->setText(QStringLiteral("pp-secret"));
+    window.m_log->setPlainText(QStringLiteral("[10:00:00] earlier run"));
+    const QString text = window.m_reviewText->text();
+    const QString error = window.m_reviewError->text();
+    const auto unchanged = [&] {
+        QCOMPARE(window.m_currentPage, 3);
+        QVERIFY(!window.m_busy);
+        QVERIFY(!QApplication::overrideCursor());
+        QVERIFY(!window.m_worker->isRunning());
+        QCOMPARE(window.m_reviewText->text(), text);
+        QCOMPARE(window.m_reviewError->text(), error);
+        QCOMPARE(window.m_routerNameEdit->text(), QStringLiteral("Hill-AP north"));
+        QCOMPARE(window.m_pppoeUserEdit->text(), QStringLiteral("line-7"));
+        QCOMPARE(window.m_pppoePasswordEdit->text(), QStringLiteral("pp-secret"));
+        QCOMPARE(window.m_hostEdit->text(), QStringLiteral("192.168.88.1"));
+        QCOMPARE(window.m_userEdit->text(), QStringLiteral("admin"));
+        QCOMPARE(window.m_log->toPlainText(), QStringLiteral("[10:00:00] earlier run"));
+        QVERIFY(window.m_fullSetupRadio->isChecked());
+    };
+
     window.m_dhcpButton->click();
     QCOMPARE(asked, QStringList{QStringLiteral("Change port 1?")});
-    QCOMPARE(window.m_currentPage, 3);
-    QVERIFY(!window.m_busy);
-    QVERIFY(!window.m_worker->isRunning());
     QCOMPARE(window.m_facts, before);
+    unchanged();
+    window.m_pppoeButton->click();
+    QCOMPARE(asked.size(), 2);
+    QCOMPARE(window.m_facts, before);
+    unchanged();
 
-    window.onInspectReady(true, QString(), readyFacts());
-    const QVariantMap ready = window.m_facts;
+    QVariantMap ready = readyFacts();
+    window.onInspectReady(true, QString(), ready);
+    window.m_routerNameEdit->setText(QStringLiteral("Hill-AP north"));
+    ready = window.m_facts;
+    const QString readyText = window.m_reviewText->text();
     window.m_provisionButton->click();
     QCOMPARE(asked.last(), QStringLiteral("Build the full setup?"));
     QCOMPARE(window.m_facts, ready);
     QVERIFY(!window.m_facts.contains(QStringLiteral("applyBase")));
     QCOMPARE(window.m_currentPage, 3);
+    QVERIFY(!window.m_busy);
     QVERIFY(!window.m_worker->isRunning());
+    QCOMPARE(window.m_reviewText->text(), readyText);
+    QVERIFY(window.m_reviewError->text().isEmpty());
+    QVERIFY(window.m_provisionButton->isEnabled());
+    QCOMPARE(window.m_log->toPlainText(), QStringLiteral("[10:00:00] earlier run"));
 }
 
 void TestWindowFrame::progressBackRebuildsReview()
