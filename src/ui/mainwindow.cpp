@@ -82,6 +82,15 @@ MainWindow::Card MainWindow::makeCard(QWidget *parent)
     return {card, layout};
 }
 
+QLabel *MainWindow::makeLabel(const QString &text, const char *objectName, QWidget *parent)
+{
+    auto *label = new QLabel(text, parent);
+    if (objectName)
+        label->setObjectName(QLatin1String(objectName));
+    label->setWordWrap(true);
+    return label;
+}
+
 QWidget *MainWindow::centredPage(QWidget *card, int maxWidth)
 {
     auto *page = new QWidget;

@@ -76,6 +76,9 @@ private:
         QVBoxLayout *layout;
     };
     [[nodiscard]] static Card makeCard(QWidget *parent);
+    // A word-wrapped label; the object name (may be null) carries its look.
+    [[nodiscard]] static QLabel *makeLabel(const QString &text, const char *objectName,
+                                           QWidget *parent);
     [[nodiscard]] static QWidget *centredPage(QWidget *card, int maxWidth);
 
     void buildFrame();

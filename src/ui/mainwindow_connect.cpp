@@ -18,15 +18,6 @@ namespace {
 const char kDefaultRouterAddress[] = "192.168.88.1";
 const char kDefaultRouterUser[] = "admin";
 
-QLabel *wrappedLabel(const QString &text, const char *objectName, QWidget *parent)
-{
-    auto *label = new QLabel(text, parent);
-    if (objectName)
-        label->setObjectName(QLatin1String(objectName));
-    label->setWordWrap(true);
-    return label;
-}
-
 } // namespace
 
 QWidget *MainWindow::buildConnectPage()
@@ -47,7 +38,7 @@ QWidget *MainWindow::buildConnectPage()
     layout->addWidget(m_newRouterRadio);
     m_inUseRadio = new QRadioButton(QStringLiteral("Router that is already in use"), card.widget);
     layout->addWidget(m_inUseRadio);
-    m_connectHint = wrappedLabel(QString(), "muted", card.widget);
+    m_connectHint = makeLabel(QString(), "muted", card.widget);
     layout->addWidget(m_connectHint);
 
     auto *form = new QFormLayout;
@@ -83,7 +74,7 @@ QWidget *MainWindow::buildConnectPage()
     addRow(QStringLiteral("Password"), m_passwordEdit);
     layout->addLayout(form);
 
-    m_connectError = wrappedLabel(QString(), "error", card.widget);
+    m_connectError = makeLabel(QString(), "error", card.widget);
     layout->addWidget(m_connectError);
 
     auto *buttons = new QHBoxLayout;
@@ -117,10 +108,10 @@ QWidget *MainWindow::buildReviewPage()
     auto *title = new QLabel(QStringLiteral("Ready to link"), review.widget);
     title->setObjectName(QStringLiteral("title"));
     layout->addWidget(title);
-    m_reviewText = wrappedLabel(QString(), nullptr, review.widget);
+    m_reviewText = makeLabel(QString(), nullptr, review.widget);
     m_reviewText->setTextFormat(Qt::PlainText);
     layout->addWidget(m_reviewText);
-    m_reviewError = wrappedLabel(QString(), "error", review.widget);
+    m_reviewError = makeLabel(QString(), "error", review.widget);
     m_reviewError->setTextFormat(Qt::PlainText);
     layout->addWidget(m_reviewError);
     auto *section = new QLabel(QStringLiteral("What should this run do?"), review.widget);
@@ -129,7 +120,7 @@ QWidget *MainWindow::buildReviewPage()
     m_fullSetupRadio =
         new QRadioButton(QStringLiteral("Add the full setup, then WireGuard"), review.widget);
     layout->addWidget(m_fullSetupRadio);
-    layout->addWidget(wrappedLabel(
+    layout->addWidget(makeLabel(
         QStringLiteral("Rebuilds the bridge, hotspot at 172.16.0.1, pools, PPPoE, and services. "
                        "DHCP servers and IP addresses are removed first."),
         "muted", review.widget));
@@ -137,7 +128,7 @@ QWidget *MainWindow::buildReviewPage()
         new QRadioButton(QStringLiteral("Skip the setup and only add WireGuard"), review.widget);
     m_wireguardOnlyRadio->setChecked(true);
     layout->addWidget(m_wireguardOnlyRadio);
-    layout->addWidget(wrappedLabel(
+    layout->addWidget(makeLabel(
         QStringLiteral("Leaves the bridge, hotspot, addresses, and customers as they are. Only the "
                        "Quillmor link is added."),
         "muted", review.widget));
@@ -151,7 +142,7 @@ QWidget *MainWindow::buildReviewPage()
     auto *internetTitle = new QLabel(QStringLiteral("Router internet"), internet.widget);
     internetTitle->setObjectName(QStringLiteral("section"));
     internet.layout->addWidget(internetTitle);
-    m_internetText = wrappedLabel(QString(), "muted", internet.widget);
+    m_internetText = makeLabel(QString(), "muted", internet.widget);
     internet.layout->addWidget(m_internetText);
     m_dhcpButton =
         new QPushButton(QStringLiteral("Use automatic internet (DHCP) on port 1"), internet.widget);

@@ -22,15 +22,6 @@ QLabel *logoLabel(int size, QWidget *parent)
     return logo;
 }
 
-QLabel *textLabel(const QString &text, const char *objectName, QWidget *parent)
-{
-    auto *label = new QLabel(text, parent);
-    if (objectName)
-        label->setObjectName(QLatin1String(objectName));
-    label->setWordWrap(true);
-    return label;
-}
-
 } // namespace
 
 QWidget *MainWindow::buildLoginPage()
@@ -41,12 +32,12 @@ QWidget *MainWindow::buildLoginPage()
 
     layout->addWidget(logoLabel(84, card.widget), 0, Qt::AlignHCenter);
     layout->addWidget(
-        textLabel(QStringLiteral("Sign in with your account number"), "title", card.widget));
-    layout->addWidget(textLabel(
+        makeLabel(QStringLiteral("Sign in with your account number"), "title", card.widget));
+    layout->addWidget(makeLabel(
         QStringLiteral("Use the account number from Quillmor management. We send a verification "
                        "code, then you connect the MikroTik that should join this account."),
         "muted", card.widget));
-    m_loginError = textLabel(QString(), "error", card.widget);
+    m_loginError = makeLabel(QString(), "error", card.widget);
     layout->addWidget(m_loginError);
 
     m_accountEdit = new QLineEdit(card.widget);
@@ -71,10 +62,10 @@ QWidget *MainWindow::buildLoginPage()
     m_codeRow->hide();
     layout->addWidget(m_codeRow);
 
-    m_loginNote = textLabel(QString(), "muted", card.widget);
+    m_loginNote = makeLabel(QString(), "muted", card.widget);
     layout->addWidget(m_loginNote);
     layout->addWidget(
-        textLabel(QStringLiteral("Make sure this computer has internet."), "muted", card.widget));
+        makeLabel(QStringLiteral("Make sure this computer has internet."), "muted", card.widget));
 
     return centredPage(card.widget, 520);
 }
@@ -84,11 +75,11 @@ QWidget *MainWindow::buildHomePage()
     const Card card = makeCard(nullptr);
     QVBoxLayout *layout = card.layout;
     layout->addWidget(logoLabel(56, card.widget));
-    m_homeTitle = textLabel(QString(), "title", card.widget);
+    m_homeTitle = makeLabel(QString(), "title", card.widget);
     layout->addWidget(m_homeTitle);
-    m_seatLabel = textLabel(QString(), "muted", card.widget);
+    m_seatLabel = makeLabel(QString(), "muted", card.widget);
     layout->addWidget(m_seatLabel);
-    layout->addWidget(textLabel(
+    layout->addWidget(makeLabel(
         QStringLiteral("Onboard a MikroTik and Quillmor will pick it up over WireGuard.\n\nThe "
                        "router calls Quillmor, so it does not need a public IP. This computer "
                        "needs internet, and the router needs internet too.\n\nA new router and a "
