@@ -233,6 +233,14 @@ private slots:
     void hostileQuotedValuesReadBackAndNeverRun();
     void realExportsLoadIntoTheStateTheyDescribe_data();
     void realExportsLoadIntoTheStateTheyDescribe();
+    void realExportsKeepTheValuesTheyHold_data();
+    void realExportsKeepTheValuesTheyHold();
+    void multiValuedPropertiesComeBackAsArrays_data();
+    void multiValuedPropertiesComeBackAsArrays();
+    void itemReferencesResolveAsTheConsoleDoes_data();
+    void itemReferencesResolveAsTheConsoleDoes();
+    void globalCommandsFollowTheVersion_data();
+    void globalCommandsFollowTheVersion();
     void exportStateLoadsBackToTheSameState();
     void faultsFireOnTheirPattern();
     void wireGuardKeysAreRealX25519();
@@ -407,7 +415,7 @@ void TestRouterOsEngine::baseLayoutBuildsTheStandardShapeAndDropsTheSession()
     QCOMPARE(read(*engine, QStringLiteral("[/ip service get api port]")), QStringLiteral("8777"));
     QCOMPARE(read(*engine, QStringLiteral("[/ip service get ftp disabled]")), QStringLiteral("true"));
     QCOMPARE(read(*engine, QStringLiteral("[/system clock get time-zone-name]")), QStringLiteral("Africa/Nairobi"));
-    QCOMPARE(read(*engine, QStringLiteral("[/ip dns get servers]")), QStringLiteral("8.8.8.8,8.8.4.4"));
+    QCOMPARE(read(*engine, QStringLiteral("[/ip dns get servers]")), QStringLiteral("8.8.8.8;8.8.4.4"));
     // The old DHCP client followed the rename and was replaced by the new one on ether1-WAN.
     QCOMPARE(count(*engine, QStringLiteral("/ip dhcp-client")), 1);
     QCOMPARE(count(*engine, QStringLiteral("/ip dhcp-client"), QStringLiteral("interface=ether1-WAN use-peer-dns=no")), 1);
@@ -586,6 +594,32 @@ void TestRouterOsEngine::malformedScriptsFailInRouterOsWords_data()
             << QStringLiteral(":put \"QM_A=1\"\nColumns: NAME") << QStringLiteral("expected command name (line 2 column 1)");
     QTest::newRow("lower-case hex escape")
             << QStringLiteral(R"(:put "QM_A=1"; :put "\e2")") << QStringLiteral("syntax error (line 1 column 22)");
+    // A hotspot server has no comment property: neither add nor find may name one.
+    QTest::newRow("comment on a hotspot")
+            << QStringLiteral(R"(:put "QM_A=1"; /ip hotspot add interface=ether2 comment="quillmor-onboard")")
+            << QStringLiteral("expected end of command (line 1 column 49)");
+    QTest::newRow("hotspot found by comment")
+            << QStringLiteral(R"(:put "QM_A=1"; :put [:len [/ip hotspot find comment="quillmor-onboard"]])")
+            << QStringLiteral("expected end of command (line 1 column 45)");
+    QTest::newRow("place-before on a list without order")
+            << QStringLiteral(R"(:put "QM_A=1"; /ip address add address=10.1.1.1/24 interface=ether2 place-before=0)")
+            << QStringLiteral("expected end of command (line 1 column 69)");
+    // Global commands take only their own argument names and values.
+    QTest::newRow("on-error given to :if")
+            << QStringLiteral(R"(:put "QM_A=1"; :if (1 = 1) do={ :put 2 } on-error={ :put 3 })")
+            << QStringLiteral("expected end of command (line 1 column 42)");
+    QTest::newRow("else given to :do")
+            << QStringLiteral(R"(:put "QM_A=1"; :do { :put 2 } else={ :put 3 })")
+            << QStringLiteral("expected end of command (line 1 column 31)");
+    QTest::newRow("two statements without a separator")
+            << QStringLiteral(R"(:put "QM_A=1" :put "QM_DONE=1")")
+            << QStringLiteral("expected end of command (line 1 column 15)");
+    QTest::newRow("argument name without its equals sign")
+            << QStringLiteral(R"(:put "QM_A=1"; /ip address add address=10.1.1.1/24 interface ether2)")
+            << QStringLiteral("expected end of command (line 1 column 62)");
+    QTest::newRow("get given a word too many")
+            << QStringLiteral(R"(:put "QM_A=1"; :put [/system identity get name extra])")
+            << QStringLiteral("expected end of command (line 1 column 48)");
 }
 
 void TestRouterOsEngine::malformedScriptsFailInRouterOsWords()
@@ -677,6 +711,30 @@ void TestRouterOsEngine::valuesOfTheWrongKindAreRefused_data()
                                              << QStringLiteral("failure: no interfaces provided");
     QTest::newRow("duplicate address") << QStringLiteral("/ip address add address=192.168.88.1/24 interface=bridge")
                                        << QStringLiteral("failure: already have such address");
+    QTest::newRow("nat action in the filter") << QStringLiteral("/ip firewall filter add chain=input action=masquerade")
+                                              << QStringLiteral("input does not match any value of action");
+    QTest::newRow("filter action in raw") << QStringLiteral("/ip firewall raw add chain=prerouting action=reject")
+                                          << QStringLiteral("input does not match any value of action");
+    QTest::newRow("unknown protocol") << QStringLiteral("/ip firewall filter add chain=input protocol=!udpp")
+                                      << QStringLiteral("input does not match any value of protocol");
+    QTest::newRow("unknown hotspot matcher") << QStringLiteral("/ip firewall filter add chain=hs-input hotspot=!authed")
+                                             << QStringLiteral("input does not match any value of hotspot");
+    QTest::newRow("unknown login method") << QStringLiteral(R"(/ip hotspot profile add name=p login-by="cookie,http-pap,mac-cookies")")
+                                          << QStringLiteral("input does not match any value of login-by");
+    QTest::newRow("pool range") << QStringLiteral("/ip pool add name=p ranges=172.16.0.2-172.16.255")
+                                << QStringLiteral("invalid value for argument ranges");
+    QTest::newRow("dhcp network gateway") << QStringLiteral("/ip dhcp-server network add address=10.0.0.0/8 gateway=bridge")
+                                          << QStringLiteral("invalid value for argument gateway");
+    QTest::newRow("ppp profile from a missing pool")
+            << QStringLiteral("/ppp profile add local-address=18.18.18.1 name=E remote-address=Expiry-Pool")
+            << QStringLiteral("input does not match any value of remote-address");
+    // get of a property the menu does not have, as opposed to one an item lacks for now.
+    QTest::newRow("property of no menu") << QStringLiteral(":put [/system identity get colour]")
+                                         << QStringLiteral("input does not match any value of value-name");
+    QTest::newRow("comment of a hotspot profile") << QStringLiteral(":put [/ip hotspot profile get default comment]")
+                                                  << QStringLiteral("input does not match any value of value-name");
+    QTest::newRow("disabled of a pool") << QStringLiteral(":put [/ip pool get default-dhcp disabled]")
+                                        << QStringLiteral("input does not match any value of value-name");
 }
 
 void TestRouterOsEngine::valuesOfTheWrongKindAreRefused()
@@ -768,6 +826,150 @@ void TestRouterOsEngine::realExportsLoadIntoTheStateTheyDescribe()
     for (int i = 0; i < menus.size(); ++i)
         QVERIFY2(count(engine, menus.at(i), QStringLiteral("dynamic=no")) == counts.at(i),
                  qPrintable(menus.at(i) + QStringLiteral(": ") + QString::number(count(engine, menus.at(i), QStringLiteral("dynamic=no")))));
+}
+
+void TestRouterOsEngine::realExportsKeepTheValuesTheyHold_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QString>("expression");
+    QTest::addColumn<QString>("expected");
+    const QString rb5009 = QStringLiteral("briancurtin_main-router-RB5009_7.19.5.rsc");
+    const QString hotspot = QStringLiteral("sarmadzahoor920-eng_chr_hotspot_7.20.6.rsc");
+    const QString pppoe = QStringLiteral("Rus1999_ISP-conf_pppoe-server_7.2.1.rsc");
+    const QString wireguard = QStringLiteral("boschinimarco_M1_wireguard_7.5.rsc");
+    QTest::newRow("identity") << rb5009 << QStringLiteral("[/system identity get name]")
+                              << QStringLiteral("main-router-RB5009");
+    QTest::newRow("defconf comment") << rb5009 << QStringLiteral("[/interface list get WAN comment]")
+                                     << QStringLiteral("defconf");
+    QTest::newRow("hotspot profile") << hotspot << QStringLiteral("[/ip hotspot get hotspot1 profile]")
+                                     << QStringLiteral("hsprof1");
+    QTest::newRow("hotspot enabled") << hotspot << QStringLiteral("[/ip hotspot get hotspot1 disabled]")
+                                     << QStringLiteral("false");
+    QTest::newRow("hotspot folder default") << hotspot
+                                            << QStringLiteral("[/ip hotspot profile get hsprof1 html-directory]")
+                                            << QStringLiteral("hotspot");
+    QTest::newRow("service name across a wrapped line")
+            << pppoe << QStringLiteral("[/interface pppoe-server server get [find] service-name]")
+            << QStringLiteral("pppoe_services");
+    QTest::newRow("ppp profile pool") << pppoe << QStringLiteral("[/ppp profile get ISP01-Profile remote-address]")
+                                      << QStringLiteral("ISP01-Pools");
+    QTest::newRow("identity of the pppoe router") << pppoe << QStringLiteral("[/system identity get name]")
+                                                  << QStringLiteral("38-ISP");
+    QTest::newRow("peer networks across a wrapped line")
+            << wireguard << QStringLiteral("[:len [/interface wireguard peers get [find] allowed-address]]")
+            << QStringLiteral("4");
+    QTest::newRow("peer key") << wireguard << QStringLiteral("[/interface wireguard peers get [find] public-key]")
+                              << QStringLiteral("Iu48S0YHqgbvoapdpa9Y9YL2SgEptuRpcV2shd6Vv0k=");
+    QTest::newRow("wireguard key pair made on load")
+            << wireguard << QStringLiteral("[:len [/interface wireguard get wireguard1 public-key]]")
+            << QStringLiteral("44");
+}
+
+void TestRouterOsEngine::realExportsKeepTheValuesTheyHold()
+{
+    QFETCH(QString, file);
+    QFETCH(QString, expression);
+    QFETCH(QString, expected);
+    QJsonObject scenario{{QStringLiteral("export"),
+                          QString(sourceDir() + QStringLiteral("/tests/routeros-sim/engine/data/exports/") + file)},
+                         {QStringLiteral("ethernetPorts"), 8},
+                         {QStringLiteral("extraInterfaces"),
+                          QJsonArray{QStringLiteral("sfp-sfpplus1"), QStringLiteral("wlan1")}}};
+    RouterOsEngine engine;
+    QString error;
+    QVERIFY2(engine.loadScenario(scenario, QDir::rootPath(), &error), qPrintable(error));
+    QCOMPARE(read(engine, expression), expected);
+}
+
+void TestRouterOsEngine::multiValuedPropertiesComeBackAsArrays_data()
+{
+    QTest::addColumn<QString>("setup");
+    QTest::addColumn<QString>("expression");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("api addresses distribute") << QString() << QStringLiteral(R"(("A=" . [/ip service get api address]))")
+                                              << QStringLiteral("A=192.168.88.0/24;A=10.9.0.0/16");
+    QTest::newRow("api addresses count") << QString() << QStringLiteral("[:len [/ip service get api address]]")
+                                         << QStringLiteral("2");
+    QTest::newRow("empty address list is an empty array")
+            << QString() << QStringLiteral("([:typeof [/ip service get ssh address]] . [:len [/ip service get ssh address]])")
+            << QStringLiteral("array0");
+    QTest::newRow("dns servers") << QStringLiteral("/ip dns set servers=8.8.8.8,8.8.4.4")
+                                 << QStringLiteral("[/ip dns get servers]") << QStringLiteral("8.8.8.8;8.8.4.4");
+    QTest::newRow("login methods") << QStringLiteral(R"(/ip hotspot profile add name=p login-by="cookie,http-pap")")
+                                   << QStringLiteral("[:len [/ip hotspot profile get p login-by]]") << QStringLiteral("2");
+    QTest::newRow("peer networks")
+            << QStringLiteral("/interface wireguard add name=wg1; /interface wireguard peers add interface=wg1 allowed-address=10.20.0.0/16,0.0.0.0/0 comment=p")
+            << QStringLiteral(R"(("N=" . [/interface wireguard peers get [find comment=p] allowed-address]))")
+            << QStringLiteral("N=10.20.0.0/16;N=0.0.0.0/0");
+    QTest::newRow("a string property stays one string")
+            << QString() << QStringLiteral(R"(("A=" . [/ip address get [find comment=defconf] address]))")
+            << QStringLiteral("A=192.168.88.1/24");
+}
+
+void TestRouterOsEngine::multiValuedPropertiesComeBackAsArrays()
+{
+    QFETCH(QString, setup);
+    QFETCH(QString, expression);
+    QFETCH(QString, expected);
+    auto engine = loadScenario(QStringLiteral("api-restricted"));
+    if (!setup.isEmpty())
+        QCOMPARE(run(*engine, setup), QString());
+    QCOMPARE(read(*engine, expression), expected);
+}
+
+void TestRouterOsEngine::itemReferencesResolveAsTheConsoleDoes_data()
+{
+    QTest::addColumn<QString>("script");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("by name") << QStringLiteral(":put [/interface get ether1 default-name]") << QStringLiteral("ether1");
+    QTest::newRow("by print number") << QStringLiteral(":put [/interface get 0 name]") << QStringLiteral("ether1");
+    QTest::newRow("by internal id") << QStringLiteral(":put [/interface get [/interface get ether2 .id] name]")
+                                    << QStringLiteral("ether2");
+    QTest::newRow("several numbers at once")
+            << QStringLiteral("/ip service set 0,1 disabled=yes; :put [:len [/ip service find disabled=yes]]")
+            << QStringLiteral("3");
+    QTest::newRow("unknown name") << QStringLiteral("/ip service set telnetd disabled=yes") << QStringLiteral("no such item");
+    QTest::newRow("unknown internal id") << QStringLiteral(":put [/ip address get *FFFF address]")
+                                         << QStringLiteral("no such item");
+    QTest::newRow("get on no match") << QStringLiteral(":put [/ip address get [find interface=ether9] address]")
+                                     << QStringLiteral("no such item");
+    QTest::newRow("get on several matches") << QStringLiteral(":put [/ip service get [find disabled=no] port]")
+                                            << QStringLiteral("invalid internal item number");
+    QTest::newRow("remove of no match is quiet")
+            << QStringLiteral(R"(/ip address remove [find comment="nothing"]; :put done)") << QStringLiteral("done");
+    QTest::newRow("set of no match is quiet")
+            << QStringLiteral("/interface ethernet set [find default-name=ether9] name=x; :put done")
+            << QStringLiteral("done");
+    QTest::newRow("where clause") << QStringLiteral(":put [:len [/interface find where name~\"^ether\"]]")
+                                  << QStringLiteral("5");
+}
+
+void TestRouterOsEngine::itemReferencesResolveAsTheConsoleDoes()
+{
+    QFETCH(QString, script);
+    QFETCH(QString, expected);
+    auto engine = loadScenario(QStringLiteral("new-router"));
+    QCOMPARE(run(*engine, script), expected + QStringLiteral("\r\n"));
+}
+
+void TestRouterOsEngine::globalCommandsFollowTheVersion_data()
+{
+    QTest::addColumn<QString>("version");
+    QTest::addColumn<QString>("expected");
+    // :onerror first shipped in 7.13; older routers do not know the command.
+    QTest::newRow("7.12 has no :onerror") << QStringLiteral("7.12.1")
+                                          << QStringLiteral("bad command name onerror (line 1 column 2)");
+    QTest::newRow("7.14 catches with :onerror") << QStringLiteral("7.14.3") << QStringLiteral("caught boom");
+}
+
+void TestRouterOsEngine::globalCommandsFollowTheVersion()
+{
+    QFETCH(QString, version);
+    QFETCH(QString, expected);
+    QJsonObject scenario{{QStringLiteral("version"), version}, {QStringLiteral("export"), QStringLiteral("chr.rsc")}};
+    auto engine = loadJson(scenario);
+    QCOMPARE(run(*engine, QStringLiteral(R"(:onerror e in={ :error "boom" } do={ :put ("caught " . $e) })")),
+             expected + QStringLiteral("\r\n"));
 }
 
 void TestRouterOsEngine::exportStateLoadsBackToTheSameState()

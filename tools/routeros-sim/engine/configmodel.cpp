@@ -278,6 +278,62 @@ QString referenceKind(const QString &menu, const QString &prop)
 
 } // namespace
 
+// The words a property with a fixed set of values accepts, empty for free-form properties.
+QStringList ConfigModel::enumValues(const QString &menu, const QString &prop)
+{
+    if (prop == QLatin1String("action")) {
+        static const QHash<QString, QStringList> actions = {
+                {QStringLiteral("ip/firewall/filter"),
+                 {QStringLiteral("accept"), QStringLiteral("add-dst-to-address-list"),
+                  QStringLiteral("add-src-to-address-list"), QStringLiteral("drop"),
+                  QStringLiteral("fasttrack-connection"), QStringLiteral("jump"), QStringLiteral("log"),
+                  QStringLiteral("passthrough"), QStringLiteral("reject"), QStringLiteral("return"),
+                  QStringLiteral("tarpit")}},
+                {QStringLiteral("ip/firewall/nat"),
+                 {QStringLiteral("accept"), QStringLiteral("add-dst-to-address-list"),
+                  QStringLiteral("add-src-to-address-list"), QStringLiteral("dst-nat"),
+                  QStringLiteral("endpoint-independent-nat"), QStringLiteral("jump"), QStringLiteral("log"),
+                  QStringLiteral("masquerade"), QStringLiteral("netmap"), QStringLiteral("passthrough"),
+                  QStringLiteral("redirect"), QStringLiteral("return"), QStringLiteral("same"),
+                  QStringLiteral("src-nat")}},
+                {QStringLiteral("ip/firewall/raw"),
+                 {QStringLiteral("accept"), QStringLiteral("add-dst-to-address-list"),
+                  QStringLiteral("add-src-to-address-list"), QStringLiteral("drop"), QStringLiteral("jump"),
+                  QStringLiteral("log"), QStringLiteral("notrack"), QStringLiteral("return")}},
+                {QStringLiteral("ip/hotspot/walled-garden/ip"),
+                 {QStringLiteral("accept"), QStringLiteral("drop"), QStringLiteral("reject")}},
+        };
+        return actions.value(menu);
+    }
+    if (prop == QLatin1String("protocol") && menu.startsWith(QLatin1String("ip/firewall"))) {
+        static const QStringList protocols = {
+                QStringLiteral("dccp"),     QStringLiteral("ddp"),       QStringLiteral("egp"),
+                QStringLiteral("encap"),    QStringLiteral("etherip"),   QStringLiteral("ggp"),
+                QStringLiteral("gre"),      QStringLiteral("hmp"),       QStringLiteral("icmp"),
+                QStringLiteral("icmpv6"),   QStringLiteral("idpr-cmtp"), QStringLiteral("igmp"),
+                QStringLiteral("ipencap"),  QStringLiteral("ipip"),      QStringLiteral("ipsec-ah"),
+                QStringLiteral("ipsec-esp"), QStringLiteral("ipv6-encap"), QStringLiteral("ipv6-frag"),
+                QStringLiteral("ipv6-nonxt"), QStringLiteral("ipv6-opts"), QStringLiteral("ipv6-route"),
+                QStringLiteral("iso-tp4"),  QStringLiteral("l2tp"),      QStringLiteral("ospf"),
+                QStringLiteral("pim"),      QStringLiteral("pup"),       QStringLiteral("rdp"),
+                QStringLiteral("rspf"),     QStringLiteral("rsvp"),      QStringLiteral("sctp"),
+                QStringLiteral("st"),       QStringLiteral("tcp"),       QStringLiteral("udp"),
+                QStringLiteral("udp-lite"), QStringLiteral("vmtp"),      QStringLiteral("vrrp"),
+                QStringLiteral("xns-idp"),  QStringLiteral("xtp")};
+        return protocols;
+    }
+    if (prop == QLatin1String("hotspot") && menu.startsWith(QLatin1String("ip/firewall"))) {
+        return {QStringLiteral("auth"), QStringLiteral("from-client"), QStringLiteral("http"),
+                QStringLiteral("local-dst"), QStringLiteral("to-client")};
+    }
+    if (prop == QLatin1String("login-by") && menu == QLatin1String("ip/hotspot/profile")) {
+        return {QStringLiteral("cookie"), QStringLiteral("http-chap"), QStringLiteral("http-pap"),
+                QStringLiteral("https"), QStringLiteral("mac"), QStringLiteral("mac-cookie"),
+                QStringLiteral("trial")};
+    }
+    return {};
+}
+
 bool ConfigModel::isSettingsMenu(const QString &menu)
 {
     static const QSet<QString> menus = {
@@ -343,6 +399,15 @@ QStringList ConfigModel::readOnlyProperties(const QString &menu)
     return table.value(menu);
 }
 
+bool ConfigModel::isKnownReadOnly(const QString &menu, const QString &name)
+{
+    static const QSet<QString> everywhere = {QStringLiteral(".id"), QStringLiteral("dynamic"),
+                                             QStringLiteral("invalid"), QStringLiteral("default")};
+    if (everywhere.contains(name) || readOnlyProperties(menu).contains(name))
+        return true;
+    return isInterfaceMenu(menu) && readOnlyProperties(QStringLiteral("interface")).contains(name);
+}
+
 bool ConfigModel::isBooleanProperty(const QString &name)
 {
     static const QSet<QString> props = {
@@ -367,7 +432,8 @@ bool ConfigModel::isBooleanProperty(const QString &name)
 bool ConfigModel::isListProperty(const QString &menu, const QString &name)
 {
     return name == QLatin1String("allowed-address") || name == QLatin1String("login-by")
-            || (menu == QLatin1String("ip/service") && name == QLatin1String("address"));
+            || (menu == QLatin1String("ip/service") && name == QLatin1String("address"))
+            || (menu == QLatin1String("ip/dns") && name == QLatin1String("servers"));
 }
 
 void ConfigModel::reset(const Scenario &scenario)
@@ -497,7 +563,12 @@ void ConfigModel::applyDefaults(ModelItem &item)
         && menu != QLatin1String("ppp/profile") && menu != QLatin1String("interface/list")
         && menu != QLatin1String("ip/dhcp-server/network") && !isSettingsMenu(menu))
         def("disabled", QStringLiteral("no"));
-    def("comment", QString());
+    // Hotspot servers and profiles, services and settings have no comment property.
+    static const QSet<QString> withoutComment = {QStringLiteral("ip/hotspot"),
+                                                 QStringLiteral("ip/hotspot/profile"),
+                                                 QStringLiteral("ip/service")};
+    if (!withoutComment.contains(menu) && !isSettingsMenu(menu))
+        def("comment", QString());
     if (isInterfaceMenu(menu)) {
         def("type", interfaceType(menu));
         def("running", yesNo(item.props.value(QStringLiteral("disabled")) != QLatin1String("yes")));
@@ -736,6 +807,21 @@ bool ConfigModel::checkValue(const QString &menu, const QString &prop, const QSt
             || (prop == QLatin1String("dst-address") && menu == QLatin1String("ip/route"));
     if (prefixProp && !validPrefix(value))
         return invalid();
+    if (prop == QLatin1String("ranges") && menu == QLatin1String("ip/pool")) {
+        for (const QString &range : value.split(QLatin1Char(','))) {
+            const QStringList ends = range.split(QLatin1Char('-'));
+            if (ends.size() > 2 || !validPrefix(ends.first()) || (ends.size() == 2 && !validIp(ends.last())))
+                return invalid();
+        }
+        return true;
+    }
+    if ((prop == QLatin1String("gateway") || prop == QLatin1String("dns-server"))
+        && menu == QLatin1String("ip/dhcp-server/network")) {
+        for (const QString &ip : value.split(QLatin1Char(','), Qt::SkipEmptyParts))
+            if (!validIp(ip))
+                return invalid();
+        return true;
+    }
     if (isListProperty(menu, prop) && prop != QLatin1String("login-by")) {
         for (const QString &part : value.split(QLatin1Char(','), Qt::SkipEmptyParts))
             if (!validPrefix(part))
@@ -756,6 +842,38 @@ bool ConfigModel::checkValue(const QString &menu, const QString &prop, const QSt
         return invalid();
     if (m_exportMode)
         return true;
+    const QStringList choices = enumValues(menu, prop);
+    if (!choices.isEmpty()) {
+        const bool list = prop == QLatin1String("login-by") || prop == QLatin1String("hotspot");
+        const bool negatable = prop == QLatin1String("protocol") || prop == QLatin1String("hotspot");
+        const QStringList parts = list ? value.split(QLatin1Char(',')) : QStringList{value};
+        for (QString part : parts) {
+            if (negatable && part.startsWith(QLatin1Char('!')))
+                part = part.mid(1);
+            bool number = false;
+            const int n = part.toInt(&number);
+            if (prop == QLatin1String("protocol") && number && n >= 0 && n <= 255)
+                continue;
+            if (!choices.contains(part)) {
+                if (error)
+                    *error = kNoMatch.arg(prop);
+                return false;
+            }
+        }
+        return true;
+    }
+    if (menu == QLatin1String("ppp/profile")
+        && (prop == QLatin1String("local-address") || prop == QLatin1String("remote-address"))) {
+        // An address or the name of a pool to take one from.
+        if (validIp(value))
+            return true;
+        for (const auto &item : m_tables.value(QStringLiteral("ip/pool")))
+            if (item->props.value(QStringLiteral("name")) == value)
+                return true;
+        if (error)
+            *error = kNoMatch.arg(prop);
+        return false;
+    }
     const QString ref = referenceKind(menu, prop);
     if (ref.isEmpty()) {
         if (prop == QLatin1String("gateway") && menu == QLatin1String("ip/route")) {

@@ -39,8 +39,11 @@ public:
     [[nodiscard]] static bool isSettingsMenu(const QString &menu);
     [[nodiscard]] static bool isInterfaceMenu(const QString &menu);
     [[nodiscard]] static QStringList readOnlyProperties(const QString &menu);
+    // A read-only property the menu has, whether or not an item holds it at the moment.
+    [[nodiscard]] static bool isKnownReadOnly(const QString &menu, const QString &name);
     [[nodiscard]] static bool isBooleanProperty(const QString &name);
     [[nodiscard]] static bool isListProperty(const QString &menu, const QString &name);
+    [[nodiscard]] static QStringList enumValues(const QString &menu, const QString &prop);
 
     // Items in print order; "interface" lists every interface of every kind.
     [[nodiscard]] QList<ModelItem *> items(const QString &menu);

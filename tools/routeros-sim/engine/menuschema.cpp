@@ -160,6 +160,11 @@ bool MenuSchema::isGlobalCommand(const QString &name) const
     return m_globals.contains(name);
 }
 
+QStringList MenuSchema::globalArguments(const QString &name) const
+{
+    return m_globals.value(name);
+}
+
 void MenuSchema::addMenu(const QString &path, const QHash<QString, QStringList> &commands)
 {
     Menu menu;

@@ -23,6 +23,7 @@ public:
                                        const QString &name) const;
     [[nodiscard]] QStringList arguments(const QString &path, const QString &command) const;
     [[nodiscard]] bool isGlobalCommand(const QString &name) const;
+    [[nodiscard]] QStringList globalArguments(const QString &name) const;
 
     // Adjustments the scenario makes: a router with a routerboard, a router without WireGuard.
     void addMenu(const QString &path, const QHash<QString, QStringList> &commands);

@@ -13,6 +13,7 @@ const QString kBadParameter = QStringLiteral("bad parameter %1 %2");
 const QString kNoSuchItem = QStringLiteral("no such item");
 const QString kSeveralItems = QStringLiteral("invalid internal item number");
 const QString kFetchFailed = QStringLiteral("failure: connection timeout");
+const QString kNoProperty = QStringLiteral("input does not match any value of value-name");
 const QString kMissingNumbers = QStringLiteral("missing value(s) of argument(s) numbers");
 
 bool isYes(const QString &v)
@@ -676,9 +677,15 @@ RosValue ScriptInterpreter::dispatch(const ScriptStatement &st,
             const bool settable = prop != QLatin1String("password")
                     && (m_schema.acceptsArgument(item->menu, QStringLiteral("set"), prop)
                         || m_schema.acceptsArgument(item->menu, QStringLiteral("add"), prop));
-            if (!settable)
+            if (settable)
+                return m_model.typed(item->menu, prop, QString());
+            // A property the menu knows but the item does not hold right now (last-handshake
+            // before the first handshake) fails as the item's; a name the menu has no property
+            // of fails as a value outside the property list.
+            if (prop == QLatin1String("password") || m_schema.acceptsAnyArgument(item->menu)
+                || ConfigModel::isKnownReadOnly(item->menu, prop))
                 raise(error);
-            value = m_model.typed(item->menu, prop, QString());
+            raise(kNoProperty);
         }
         return value;
     }

@@ -41,15 +41,25 @@ const QStringList &exportVerbs()
     return verbs;
 }
 
-// Properties every list keeps, testable by find even where the command tree does not list them.
+// Read-only flags every list keeps, testable by find even where the command tree does not list
+// them. Name, comment and disabled are not among them: a menu without them (a hotspot has no
+// comment) refuses them in find as it does in set.
 const QStringList &commonProperties()
 {
     static const QStringList props = {
-            QStringLiteral("name"),    QStringLiteral("comment"),      QStringLiteral("disabled"),
             QStringLiteral("dynamic"), QStringLiteral("default"),      QStringLiteral("default-name"),
             QStringLiteral("invalid"), QStringLiteral("running"),      QStringLiteral("type"),
             QStringLiteral(".id")};
     return props;
+}
+
+// How many values a global command takes without a name (:put takes one, :local two).
+int unnamedValues(const QString &global)
+{
+    static const QHash<QString, int> table = {
+            {QStringLiteral("local"), 2}, {QStringLiteral("global"), 2}, {QStringLiteral("set"), 2},
+            {QStringLiteral("pick"), 3},  {QStringLiteral("nothing"), 0}};
+    return table.value(global, 1);
 }
 
 } // namespace
@@ -331,6 +341,21 @@ void ScriptParser::parseArguments(ScriptStatement &st, const QString &argMenu)
 {
     const QString command = st.verb;
     const bool filters = command == QLatin1String("find") || command == QLatin1String("print");
+    // Values without a name are the item list (numbers) and, for get, the property; a command
+    // such as add takes none, so a stray word is an error before anything runs.
+    int unnamedLimit = -1;
+    int unnamed = 0;
+    if (!m_options.exportMode && !m_schema.acceptsAnyArgument(argMenu)) {
+        if (command.isEmpty()) {
+            unnamedLimit = 1;
+        } else {
+            const QStringList accepted = m_schema.arguments(argMenu, command);
+            unnamedLimit = (accepted.contains(QStringLiteral("numbers"))
+                            || accepted.contains(QStringLiteral("number")) ? 1 : 0)
+                    + (accepted.contains(QStringLiteral("value-name")) ? 1 : 0)
+                    + (command == QLatin1String("comment") ? 1 : 0);
+        }
+    }
     for (;;) {
         skipBlanks();
         if (atTerminator())
@@ -388,6 +413,8 @@ void ScriptParser::parseArguments(ScriptStatement &st, const QString &argMenu)
             }
             m_i = argStart;
         }
+        if (unnamedLimit >= 0 && ++unnamed > unnamedLimit)
+            fail(kExpectedEnd, argStart);
         ScriptArg arg;
         arg.pos = posAt(argStart);
         arg.value = parseValue(argMenu);
@@ -410,13 +437,17 @@ ScriptStatementPtr ScriptParser::parseGlobal(const QString &name, int namePos, c
             QStringLiteral("tostr"),  QStringLiteral("toarray"), QStringLiteral("pick"),
             QStringLiteral("delay"),  QStringLiteral("return"),  QStringLiteral("nothing"),
             QStringLiteral("onerror")};
-    if (!implemented.contains(name)) {
+    // The command tree names every global command with arguments, so one it lacks is missing
+    // from that version (:onerror before 7.13); :nothing takes no arguments and is not listed.
+    const bool inVersion = m_schema.isGlobalCommand(name) || name == QLatin1String("nothing");
+    if (!implemented.contains(name) || !inVersion) {
         st->kind = ScriptStatement::Kind::BadCommand;
         st->badWord = name;
         st->badPos = posAt(namePos);
         skipStatement();
         return st;
     }
+    int unnamed = 0;
     for (;;) {
         skipBlanks();
         if (atTerminator())
@@ -425,15 +456,8 @@ ScriptStatementPtr ScriptParser::parseGlobal(const QString &name, int namePos, c
         if (peek().isLetter()) {
             const QString argName = readWord();
             if (peek() == QLatin1Char('=')) {
-                static const QStringList known = {
-                        QStringLiteral("do"),   QStringLiteral("on-error"), QStringLiteral("else"),
-                        QStringLiteral("in"),   QStringLiteral("from"),     QStringLiteral("to"),
-                        QStringLiteral("step"), QStringLiteral("while"),    QStringLiteral("if"),
-                        QStringLiteral("value"), QStringLiteral("message"), QStringLiteral("condition"),
-                        QStringLiteral("error"), QStringLiteral("counter"), QStringLiteral("name"),
-                        QStringLiteral("command"), QStringLiteral("begin"), QStringLiteral("end"),
-                        QStringLiteral("delimiter"), QStringLiteral("key")};
-                if (!known.contains(argName))
+                // Each global command has its own argument names: :if has no on-error, :do no else.
+                if (!m_schema.globalArguments(name).contains(argName))
                     fail(kExpectedEnd, argStart);
                 ++m_i;
                 skipBlanks();
@@ -446,6 +470,8 @@ ScriptStatementPtr ScriptParser::parseGlobal(const QString &name, int namePos, c
             }
             m_i = argStart;
         }
+        if (++unnamed > unnamedValues(name))
+            fail(kExpectedEnd, argStart);
         ScriptArg arg;
         arg.pos = posAt(argStart);
         arg.value = parseValue(menu);
