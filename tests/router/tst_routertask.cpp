@@ -7,6 +7,7 @@
 #include <QElapsedTimer>
 #include <QMutex>
 #include <QMutexLocker>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -15,6 +16,63 @@ namespace {
 const char kBusy[] = "Still working on the previous step.";
 const char kIdentityProbe[] = ":put (\"QM_IDENTITY=\" . [/system identity get name])";
 const char kPassword[] = "p\"a$s\\w";
+const char kProbe[] = ":put (\"QM_ROUTE=\" . [:len [/ip route find dst-address=0.0.0.0/0 "
+                      "active=yes]]); :do { :put (\"QM_PING=\" . [/ping address=1.1.1.1 count=1]) "
+                      "} on-error={ :put \"QM_PING=0\" }; :put \"QM_DONE=1\"";
+
+// Starts a job of the given kind with inputs that no guard refuses.
+void startKind(RouterTask &task, int kind, const RouterLogin &login)
+{
+    switch (kind) {
+    case Inspect:
+        task.startInspect(login);
+        break;
+    case Wan:
+        task.startWan(login, QStringLiteral("dhcp"), QString(), QString(), true, false, false);
+        break;
+    case Provision:
+        task.startProvision(login, QVariantMap(), QStringLiteral("Tower 1"),
+                            QStringLiteral("token"));
+        break;
+    default:
+        task.startHotspot(login, QStringLiteral("https://example.invalid/login.html"));
+        break;
+    }
+}
+
+// One spy per result signal, in the order the kinds are numbered.
+struct ResultSpies
+{
+    explicit ResultSpies(RouterTask &task)
+        : inspect(&task, &RouterTask::inspectReady)
+        , wan(&task, &RouterTask::wanReady)
+        , provision(&task, &RouterTask::provisionReady)
+        , hotspot(&task, &RouterTask::hotspotReady)
+    {
+    }
+    [[nodiscard]] QList<qsizetype> counts() const
+    {
+        return {inspect.count(), wan.count(), provision.count(), hotspot.count()};
+    }
+    [[nodiscard]] QSignalSpy &of(int kind)
+    {
+        return kind == Inspect     ? inspect
+               : kind == Wan       ? wan
+               : kind == Provision ? provision
+                                   : hotspot;
+    }
+    QSignalSpy inspect;
+    QSignalSpy wan;
+    QSignalSpy provision;
+    QSignalSpy hotspot;
+};
+
+QList<qsizetype> onlyKind(int kind)
+{
+    QList<qsizetype> counts{0, 0, 0, 0};
+    counts[kind] = 1;
+    return counts;
+}
 
 } // namespace
 
@@ -31,6 +89,9 @@ private slots:
 
     void cancelsDuringSignInProbe();
     void refusesSecondStartWhileBusy();
+    void refusesEveryKindOnItsOwnSignal();
+    void reportsSignInFailureOnKindsSignal_data();
+    void reportsSignInFailureOnKindsSignal();
     void endsEveryJobKindWithOneSignal_data();
     void endsEveryJobKindWithOneSignal();
     void reportsSignInFailure();
@@ -40,7 +101,11 @@ private slots:
     void keepsLastProbeWhenCancelledBetweenProbes();
     void guardsWanModesBeforeSending_data();
     void guardsWanModesBeforeSending();
+    void sendsWanStepsLetterForLetter_data();
+    void sendsWanStepsLetterForLetter();
+    void dropsProbeFlagsWhenProbeFails();
     void reportsIncompleteInspection();
+    void reportsRunnerFailureOfInspectionOnce();
 
 private:
     using Reply = std::function<ExecOutcome(const QString &script)>;
@@ -184,6 +249,84 @@ void TestRouterTask::refusesSecondStartWhileBusy()
     const QStringList sent = scripts();
     QCOMPARE(sent.size(), 3);
     QVERIFY(sent.at(1).startsWith(QStringLiteral("/ip dhcp-client add interface=ether1 ")));
+}
+
+void TestRouterTask::refusesEveryKindOnItsOwnSignal()
+{
+    answer([](const QString &script) {
+        ExecOutcome outcome;
+        if (script == QLatin1String(kIdentityProbe)) {
+            outcome.out = "QM_IDENTITY=MikroTik\r\n";
+            outcome.delayMs = 1500;
+        } else {
+            outcome.out = "QM_ROUTE=1\r\nQM_PING=1\r\nQM_DONE=1\r\n";
+        }
+        return outcome;
+    });
+    Worker worker;
+    RouterTask &task = worker.task;
+    JobRecorder recorder(task);
+    task.startWan(login(), QStringLiteral("dhcp"), QString(), QStringLiteral("pppoe-secret"), false,
+                  false, false);
+
+    RouterLogin other = login();
+    other.password = QStringLiteral("other");
+    const QString busy = QString::fromLatin1(kBusy);
+    for (const int kind : {int(Inspect), int(Wan), int(Provision), int(Hotspot)}) {
+        ResultSpies spies(task);
+        startKind(task, kind, other);
+        QCOMPARE(spies.counts(), onlyKind(kind));
+        const QList<QVariant> args = spies.of(kind).first();
+        QCOMPARE(args.at(0).toBool(), false);
+        QCOMPARE(args.at(1).toString(), busy);
+        if (kind == Wan) {
+            QCOMPARE(args.at(2).toBool(), false);
+            QCOMPARE(args.at(3).toBool(), false);
+        } else if (kind == Hotspot) {
+            QCOMPARE(args.at(2).toString(), QString());
+        } else {
+            QCOMPARE(args.at(2).toMap(), QVariantMap());
+        }
+    }
+    // The running job still holds its own secrets until it ends.
+    QCOMPARE(task.password(), QString::fromLatin1(kPassword));
+    QCOMPARE(task.pppoePassword(), QStringLiteral("pppoe-secret"));
+
+    recorder.oks.clear();
+    recorder.errors.clear();
+    WAIT_FOR_JOB_END(task, recorder);
+    QCOMPARE(recorder.oks.first(), true);
+}
+
+void TestRouterTask::reportsSignInFailureOnKindsSignal_data()
+{
+    QTest::addColumn<int>("kind");
+    QTest::newRow("inspect") << int(Inspect);
+    QTest::newRow("wan") << int(Wan);
+    QTest::newRow("provision") << int(Provision);
+    QTest::newRow("hotspot") << int(Hotspot);
+}
+
+void TestRouterTask::reportsSignInFailureOnKindsSignal()
+{
+    QFETCH(int, kind);
+
+    Worker worker;
+    RouterTask &task = worker.task;
+    JobRecorder recorder(task);
+    ResultSpies spies(task);
+    RouterLogin wrong = login();
+    wrong.password = QStringLiteral("wrong");
+    startKind(task, kind, wrong);
+    WAIT_FOR_JOB_END(task, recorder);
+    QCOMPARE(spies.counts(), onlyKind(kind));
+    QCOMPARE(recorder.oks.first(), false);
+    QCOMPARE(recorder.errors.first(),
+             QStringLiteral("The router refused this username or password."));
+    QVERIFY(recorder.payload.isEmpty());
+    QVERIFY(recorder.path.isEmpty());
+    QVERIFY(!recorder.internet);
+    QVERIFY(!recorder.hasRoute);
 }
 
 void TestRouterTask::endsEveryJobKindWithOneSignal_data()
@@ -406,6 +549,110 @@ void TestRouterTask::guardsWanModesBeforeSending()
         QVERIFY(scripts().last().contains(QLatin1String("/interface bridge port remove")));
 }
 
+void TestRouterTask::sendsWanStepsLetterForLetter_data()
+{
+    QTest::addColumn<QString>("mode");
+    QTest::addColumn<bool>("dhcpOnEther1");
+    QTest::addColumn<QString>("pppoeUser");
+    QTest::addColumn<QString>("pppoePassword");
+    QTest::addColumn<QStringList>("steps");
+    QTest::addColumn<QStringList>("labels");
+
+    const QString bridge = QStringLiteral(
+        R"(:do { /interface bridge port remove [find interface=ether1] } on-error={ :put "QM_FAIL=bridge" }; :put "QM_DONE=1")");
+    const QString dhcpAdd = QStringLiteral(
+        R"(/ip dhcp-client add interface=ether1 disabled=no add-default-route=yes use-peer-dns=yes comment="quillmor-onboard")");
+    const QString dhcpSet = QStringLiteral(
+        "/ip dhcp-client set [find interface=ether1] disabled=no add-default-route=yes");
+    const QString bridgeLabel = QStringLiteral("Moving port 1 out of the LAN bridge...");
+    const QString dhcpLabel = QStringLiteral("Starting DHCP on port 1...");
+    const QString pppoeLabel = QStringLiteral("Starting PPPoE on port 1...");
+
+    QTest::newRow("dhcp") << QStringLiteral("dhcp") << false << QString() << QString()
+                          << QStringList{dhcpAdd} << QStringList{dhcpLabel};
+    QTest::newRow("dhcpClientExists") << QStringLiteral("dhcp") << true << QString() << QString()
+                                      << QStringList{dhcpSet} << QStringList{dhcpLabel};
+    QTest::newRow("split-dhcp") << QStringLiteral("split-dhcp") << false << QString() << QString()
+                                << QStringList{bridge, dhcpAdd}
+                                << QStringList{bridgeLabel, dhcpLabel};
+    QTest::newRow("split-pppoe")
+        << QStringLiteral("split-pppoe") << false << QStringLiteral("u@isp")
+        << QStringLiteral("s3cret")
+        << QStringList{bridge,
+                       QStringLiteral(
+                           R"(/interface pppoe-client add name="quillmor-wan" interface=ether1 user="u@isp" password="s3cret" add-default-route=yes use-peer-dns=yes disabled=no comment="quillmor-onboard"; :do { /interface list member add list=WAN interface=quillmor-wan comment="quillmor-onboard" } on-error={})")}
+        << QStringList{bridgeLabel, pppoeLabel};
+    QTest::newRow("pppoeHostile")
+        << QStringLiteral("pppoe") << false << QStringLiteral("isp\"user$1\\")
+        << QStringLiteral("p\"w$(x)\\;[/system reboot]\r\n\t\u00e9")
+        << QStringList{QStringLiteral(
+               R"(/interface pppoe-client add name="quillmor-wan" interface=ether1 user="isp\"user\$1\\" password="p\"w\$(x)\\;[/system reboot])"
+               "\u00e9"
+               R"(" add-default-route=yes use-peer-dns=yes disabled=no comment="quillmor-onboard"; :do { /interface list member add list=WAN interface=quillmor-wan comment="quillmor-onboard" } on-error={})")}
+        << QStringList{pppoeLabel};
+}
+
+void TestRouterTask::sendsWanStepsLetterForLetter()
+{
+    QFETCH(QString, mode);
+    QFETCH(bool, dhcpOnEther1);
+    QFETCH(QString, pppoeUser);
+    QFETCH(QString, pppoePassword);
+    QFETCH(QStringList, steps);
+    QFETCH(QStringList, labels);
+
+    answer([](const QString &script) {
+        ExecOutcome outcome;
+        if (script == QLatin1String(kProbe))
+            outcome.out = "QM_ROUTE=0\r\nQM_PING=1\r\nQM_DONE=1\r\n";
+        return outcome;
+    });
+    Worker worker;
+    RouterTask &task = worker.task;
+    JobRecorder recorder(task);
+    task.startWan(login(), mode, pppoeUser, pppoePassword, true, dhcpOnEther1, false);
+    WAIT_FOR_JOB_END(task, recorder);
+
+    QCOMPARE(recorder.errors.first(), QString());
+    QCOMPARE(recorder.oks.first(), true);
+    QVERIFY(recorder.internet);
+    QVERIFY(!recorder.hasRoute);
+    QCOMPARE(scripts(), QStringList{QString::fromLatin1(kIdentityProbe)} + steps +
+                            QStringList{QString::fromLatin1(kProbe)});
+    QCOMPARE(
+        recorder.lines,
+        QStringList({QStringLiteral("Signing in to the router..."), QStringLiteral("Signed in.")}) +
+            labels + QStringList{QStringLiteral("Checking internet (1/5)...")});
+}
+
+void TestRouterTask::dropsProbeFlagsWhenProbeFails()
+{
+    int probes = 0;
+    answer([&probes](const QString &script) {
+        ExecOutcome outcome;
+        if (script == QLatin1String(kProbe)) {
+            ++probes;
+            outcome.out = probes == 1 ? QByteArray("QM_ROUTE=1\r\nQM_PING=0\r\nQM_DONE=1\r\n")
+                                      : QByteArray("bad command name ping (line 1 column 80)\r\n");
+        }
+        return outcome;
+    });
+    Worker worker;
+    RouterTask &task = worker.task;
+    JobRecorder recorder(task);
+    task.startWan(login(), QStringLiteral("dhcp"), QString(), QString(), false, false, false);
+    WAIT_FOR_JOB_END(task, recorder);
+
+    const QString refused = QStringLiteral("bad command name ping (line 1 column 80)");
+    QCOMPARE(recorder.oks.first(), false);
+    QCOMPARE(recorder.errors.first(), refused);
+    // The route that the first probe saw is not reported with a failed probe.
+    QVERIFY(!recorder.hasRoute);
+    QVERIFY(!recorder.internet);
+    QCOMPARE(recorder.lines.mid(recorder.lines.size() - 2),
+             (QStringList{QStringLiteral("Checking internet (2/5)..."), refused}));
+}
+
 void TestRouterTask::reportsIncompleteInspection()
 {
     const QByteArray cutOff = "QM_VERSION=7.14.3 (stable)\r\nQM_IDENTITY=MikroTik\r\n"
@@ -431,6 +678,33 @@ void TestRouterTask::reportsIncompleteInspection()
     QCOMPARE(recorder.errors.first(),
              QStringLiteral("The router answered, but the report was incomplete. ") + shown);
     QVERIFY(recorder.payload.isEmpty());
+    // The job hands the sentence to the window only; it does not log it.
+    QCOMPARE(recorder.lines.last(), QStringLiteral("Reading the router..."));
+}
+
+void TestRouterTask::reportsRunnerFailureOfInspectionOnce()
+{
+    answer([](const QString &script) {
+        ExecOutcome outcome;
+        if (script.startsWith(QLatin1String(":put (\"QM_VERSION=")))
+            outcome.out = "QM_VERSION=7.14.3 (stable)\r\nexpected end of command (line 1 column 9)"
+                          "\r\n";
+        return outcome;
+    });
+    Worker worker;
+    RouterTask &task = worker.task;
+    JobRecorder recorder(task);
+    task.startInspect(login());
+    WAIT_FOR_JOB_END(task, recorder);
+
+    const QString refused =
+        QStringLiteral("QM_VERSION=7.14.3 (stable)\r\nexpected end of command (line 1 column 9)");
+    QCOMPARE(recorder.oks.first(), false);
+    QCOMPARE(recorder.errors.first(), refused);
+    QVERIFY(recorder.payload.isEmpty());
+    QCOMPARE(recorder.lines, (QStringList{QStringLiteral("Signing in to the router..."),
+                                          QStringLiteral("Signed in."),
+                                          QStringLiteral("Reading the router..."), refused}));
 }
 
 QTEST_GUILESS_MAIN(TestRouterTask)
