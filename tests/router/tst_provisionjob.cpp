@@ -1,0 +1,979 @@
+#include "api/quillmorapi.h"
+#include "billingsim.h"
+#include "jobrecorder.h"
+#include "router/routertask.h"
+#include "routersim.h"
+#include "ssh/sshclient.h"
+
+#include <memory>
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+const char kRouterPassword[] = "fieldpass";
+const char kApiKey[] = "test-installer-key";
+const char kAccount[] = "100200";
+const char kCode[] = "123456";
+const char kProvisionPath[] = "/api/v1/desktop/routers/provision";
+const char kServerKey[] = "UnrOR307pe/zrpDakhQNDPHKcOim1fGFJqKScRHpLKA=";
+// Everything quoteRouterOs has to escape, and a command that must stay inside the literal.
+const char kApiPassword[] = "Api\"Pass$(x)\\;[/system reboot]\xc3\xa9";
+const char kInterfaceLeft[] =
+    " The WireGuard interface was left on the router. Connect again and retry.";
+
+QJsonObject defaultLink()
+{
+    return QJsonObject{
+        {QStringLiteral("interface_address"), QStringLiteral("10.20.0.5/32")},
+        {QStringLiteral("server_public_key"), QString::fromLatin1(kServerKey)},
+        {QStringLiteral("endpoint_host"), QStringLiteral("vpn.quillmor.com")},
+        {QStringLiteral("endpoint_port"), 51820},
+        {QStringLiteral("allowed_addresses"), QJsonArray{QStringLiteral("10.20.0.0/16")}},
+        {QStringLiteral("keepalive"), 25},
+        {QStringLiteral("api_username"), QStringLiteral("quillmor-api")},
+        {QStringLiteral("api_password"), QString::fromUtf8(kApiPassword)},
+        {QStringLiteral("api_allow_from"), QStringLiteral("10.20.0.0/16")},
+    };
+}
+
+// The object with the given keys replaced; a null change removes its key.
+QJsonObject with(QJsonObject object, const QJsonObject &changes)
+{
+    for (auto it = changes.begin(); it != changes.end(); ++it) {
+        if (it.value().isNull())
+            object.remove(it.key());
+        else
+            object.insert(it.key(), it.value());
+    }
+    return object;
+}
+
+// What the inspection of an untouched new router gives, plus what the window adds.
+QVariantMap newRouterOptions()
+{
+    return QVariantMap{
+        {QStringLiteral("identity"), QStringLiteral("MikroTik")},
+        {QStringLiteral("model"), QStringLiteral("RB750Gr3")},
+        {QStringLiteral("version"), QStringLiteral("7.14.3")},
+        {QStringLiteral("ros7"), true},
+        {QStringLiteral("wireguardOk"), true},
+        {QStringLiteral("internet"), true},
+        {QStringLiteral("fresh"), true},
+        {QStringLiteral("ifName"), QStringLiteral("quillmor")},
+        {QStringLiteral("replace"), false},
+        {QStringLiteral("mgmtUser"), QStringLiteral("quillmor")},
+        {QStringLiteral("apiAddress"), QString()},
+        {QStringLiteral("apiDisabled"), false},
+        {QStringLiteral("blocker"), QString()},
+        {QStringLiteral("applyBase"), false},
+        {QStringLiteral("hotspotDns"), QStringLiteral("login.riverside.net")},
+        {QStringLiteral("walledHosts"), QStringLiteral("quillmor.com")},
+    };
+}
+
+QVariantMap withOptions(QVariantMap options, const QVariantMap &changes)
+{
+    for (auto it = changes.begin(); it != changes.end(); ++it)
+        options.insert(it.key(), it.value());
+    return options;
+}
+
+QStringList exportLines(RouterSim &sim)
+{
+    QString text = sim.engine()->exportState();
+    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    text.replace(QStringLiteral("\\\n    "), QString());
+    return text.split(QLatin1Char('\n'));
+}
+
+// The export lines of one menu ("/ip route"), without the menu line itself.
+QStringList menuLines(RouterSim &sim, const QString &menu)
+{
+    QStringList lines;
+    bool inMenu = false;
+    for (const QString &line : exportLines(sim)) {
+        if (line.startsWith(QLatin1Char('/')))
+            inMenu = line == menu;
+        else if (inMenu && !line.trimmed().isEmpty())
+            lines << line.trimmed();
+    }
+    return lines;
+}
+
+QStringList matching(const QStringList &lines, const QStringList &parts)
+{
+    QStringList found;
+    for (const QString &line : lines) {
+        bool all = true;
+        for (const QString &part : parts)
+            all = all && line.contains(part);
+        if (all)
+            found << line;
+    }
+    return found;
+}
+
+} // namespace
+
+// The onboarding job against the simulated router and billing service, through the real OpenSSH
+// client and the real network stack.
+class TestProvisionJob final : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanup();
+
+    void onboardsNewRouterUntilOnline();
+    void appliesStandardLayoutFirst();
+    void reportsLayoutFailures_data();
+    void reportsLayoutFailures();
+    void replacesEarlierLink();
+    void refusesRouterNotReady_data();
+    void refusesRouterNotReady();
+    void rejectsAnswerItCannotUse_data();
+    void rejectsAnswerItCannotUse();
+    void readsLooseAnswerAndAddsRuleWithoutPosition();
+    void linksWithoutUserWhenNoSafeNetwork();
+    void failsWithoutRouterLogin_data();
+    void failsWithoutRouterLogin();
+    void opensApiToTheLink_data();
+    void opensApiToTheLink();
+    void endsWaitWithoutConfirmation_data();
+    void endsWaitWithoutConfirmation();
+    void stopsWaitingOnCancel();
+
+private:
+    [[nodiscard]] bool startRouter(const QString &scenario, const QJsonObject &changes = {});
+    [[nodiscard]] bool startBilling(const QJsonObject &link, int onlineAfterPolls = 1,
+                                    bool routerOnline = true);
+    [[nodiscard]] QString signIn();
+    [[nodiscard]] RouterLogin login() const;
+    [[nodiscard]] QString routerSays(const QString &script);
+    [[nodiscard]] QStringList changingCommands() const;
+    [[nodiscard]] QStringList linkObjects();
+
+    QTemporaryDir m_dir;
+    QString m_scenarioDir;
+    std::unique_ptr<RouterSim> m_router;
+    std::unique_ptr<BillingSim> m_billing;
+};
+
+void TestProvisionJob::initTestCase()
+{
+    QVERIFY(m_dir.isValid());
+    m_scenarioDir = QDir(qEnvironmentVariable("QUILLMOR_TEST_SOURCE_DIR"))
+                        .filePath(QStringLiteral("tools/routeros-sim/scenarios"));
+    QVERIFY2(QDir(m_scenarioDir).exists(), qPrintable(m_scenarioDir));
+}
+
+void TestProvisionJob::cleanup()
+{
+    if (m_router)
+        m_router->stop();
+    m_router.reset();
+    m_billing.reset();
+    qunsetenv("QUILLMOR_BASE_URL");
+    qunsetenv("QUILLMOR_API_KEY");
+}
+
+bool TestProvisionJob::startRouter(const QString &scenario, const QJsonObject &changes)
+{
+    const QString path = QDir(m_scenarioDir).filePath(scenario + QStringLiteral(".json"));
+    m_router = std::make_unique<RouterSim>();
+    QString error;
+    if (!m_router->start(path, m_dir.filePath(QStringLiteral("host_key")), 0, &error)) {
+        qWarning("%s", qPrintable(error));
+        return false;
+    }
+    if (changes.isEmpty())
+        return true;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    const QJsonObject variant = with(QJsonDocument::fromJson(file.readAll()).object(), changes);
+    if (!m_router->engine()->loadScenario(variant, m_scenarioDir, &error)) {
+        qWarning("%s", qPrintable(error));
+        return false;
+    }
+    return true;
+}
+
+bool TestProvisionJob::startBilling(const QJsonObject &link, int onlineAfterPolls,
+                                    bool routerOnline)
+{
+    const QJsonObject scenario{
+        {QStringLiteral("api_key"), QString::fromLatin1(kApiKey)},
+        {QStringLiteral("router_online"), routerOnline},
+        {QStringLiteral("online_after_polls"), onlineAfterPolls},
+        {QStringLiteral("link"), link},
+        {QStringLiteral("accounts"),
+         QJsonArray{QJsonObject{{QStringLiteral("number"), QString::fromLatin1(kAccount)},
+                                {QStringLiteral("code"), QString::fromLatin1(kCode)},
+                                {QStringLiteral("isp_name"), QStringLiteral("Riverside Net")},
+                                {QStringLiteral("router_limit"), 3},
+                                {QStringLiteral("routers_used"), 1}}}}};
+    m_billing = std::make_unique<BillingSim>();
+    QString error;
+    if (!m_billing->start(scenario, 0, &error)) {
+        qWarning("%s", qPrintable(error));
+        return false;
+    }
+    qputenv("QUILLMOR_BASE_URL", m_billing->baseUrl().toUtf8());
+    qputenv("QUILLMOR_API_KEY", kApiKey);
+    return true;
+}
+
+QString TestProvisionJob::signIn()
+{
+    QuillmorApi api;
+    AccountProfile profile;
+    QString error;
+    if (!api.requestCode(QString::fromLatin1(kAccount), &error) ||
+        !api.verifyCode(QString::fromLatin1(kAccount), QString::fromLatin1(kCode), &profile,
+                        &error))
+        qWarning("service sign-in failed: %s", qPrintable(error));
+    m_billing->clearRequests();
+    return profile.token;
+}
+
+RouterLogin TestProvisionJob::login() const
+{
+    RouterLogin login;
+    login.host = QStringLiteral("127.0.0.1");
+    login.port = m_router->port();
+    login.user = QStringLiteral("admin");
+    login.password = QString::fromLatin1(kRouterPassword);
+    return login;
+}
+
+QString TestProvisionJob::routerSays(const QString &script)
+{
+    SshClient client;
+    QString error;
+    if (!client.connectToRouter(QStringLiteral("127.0.0.1"), m_router->port(),
+                                QStringLiteral("admin"), QString::fromLatin1(kRouterPassword),
+                                &error))
+        return QStringLiteral("sign-in failed: ") + error;
+    QString out;
+    if (!client.execute(script, &out, &error, 20000))
+        return QStringLiteral("failed: ") + error;
+    return out.trimmed();
+}
+
+QStringList TestProvisionJob::changingCommands() const
+{
+    QStringList commands;
+    const QJsonArray log = m_router->engine()->commandLog();
+    for (const QJsonValue &entry : log) {
+        const QJsonObject o = entry.toObject();
+        const QString verb = o.value(QStringLiteral("verb")).toString();
+        if (verb == QLatin1String("add") || verb == QLatin1String("set") ||
+            verb == QLatin1String("remove"))
+            commands << o.value(QStringLiteral("path")).toString() + QLatin1Char('/') + verb;
+    }
+    return commands;
+}
+
+// Every exported line that carries the app's comment.
+QStringList TestProvisionJob::linkObjects()
+{
+    return matching(exportLines(*m_router), {QStringLiteral("comment=quillmor-onboard")});
+}
+
+void TestProvisionJob::onboardsNewRouterUntilOnline()
+{
+    QVERIFY(startRouter(QStringLiteral("new-router")));
+    QVERIFY(startBilling(with(defaultLink(), {{QStringLiteral("allowed_addresses"),
+                                               QJsonArray{QStringLiteral("10.20.0.0/16"),
+                                                          QStringLiteral("0.0.0.0/0")}},
+                                              {QStringLiteral("keepalive"), 40}}),
+                         3));
+    const QString token = signIn();
+    QVERIFY(!token.isEmpty());
+
+    Worker worker;
+    RouterTask &task = worker.task;
+    JobRecorder recorder(task);
+    // The window hands over what the inspection found, with its own keys added.
+    task.startInspect(login());
+    WAIT_FOR_JOB_END(task, recorder, 60000);
+    QVariantMap options = recorder.payload;
+    options.insert(QStringLiteral("applyBase"), false);
+    options.insert(QStringLiteral("mgmtUser"), QStringLiteral("quillmor"));
+    options.insert(QStringLiteral("hotspotDns"), QStringLiteral("login.riverside.net"));
+    options.insert(QStringLiteral("walledHosts"),
+                   QStringLiteral("quillmor.com, pay.riverside.net,,bad host"));
+
+    JobRecorder provision(task);
+    task.startProvision(login(), options, QStringLiteral("  Main Street Tower "), token);
+    WAIT_FOR_JOB_END(task, provision, 90000);
+
+    QCOMPARE(provision.errors.first(), QString());
+    QCOMPARE(provision.oks.first(), true);
+    const QJsonObject answer =
+        m_billing->savedRouters(QString::fromLatin1(kAccount)).first().toObject();
+    const QVariantMap expectedResult{
+        {QStringLiteral("routerId"), answer.value(QStringLiteral("id")).toString()},
+        {QStringLiteral("site"), QStringLiteral("Main Street Tower")},
+        {QStringLiteral("address"), QStringLiteral("10.20.0.5/32")},
+        {QStringLiteral("endpoint"), QStringLiteral("vpn.quillmor.com:51820")},
+        {QStringLiteral("online"), true},
+        {QStringLiteral("handshake"), true},
+        {QStringLiteral("message"), QStringLiteral("Quillmor can see this router.")},
+        {QStringLiteral("routerLimit"), 3},
+        {QStringLiteral("routersUsed"), 2},
+    };
+    QCOMPARE(provision.payload, expectedResult);
+
+    const QStringList expectedLog{
+        QStringLiteral("Signing in to the router..."),
+        QStringLiteral("Signed in."),
+        QStringLiteral("Clearing a previous Quillmor link, if there was one..."),
+        QStringLiteral("Creating the WireGuard interface..."),
+        QStringLiteral("Reading the router key..."),
+        QStringLiteral("Router key is ready."),
+        QStringLiteral("Asking Quillmor for the tunnel..."),
+        QStringLiteral("Adding the tunnel address..."),
+        QStringLiteral("Adding the Quillmor peer..."),
+        QStringLiteral("Adding the route for 10.20.0.0/16..."),
+        QStringLiteral("Allowing the Quillmor link through the firewall..."),
+        QStringLiteral("Adding the management user..."),
+        QStringLiteral("Router user quillmor-api was created from this Quillmor account."),
+        QStringLiteral("Opening the API on the Quillmor link..."),
+        QStringLiteral("Adding the shared firewall rules..."),
+        QStringLiteral("Waiting for Quillmor to see the router (1/8)..."),
+        QStringLiteral("Waiting for Quillmor to see the router (2/8)..."),
+        QStringLiteral("Quillmor can see this router."),
+    };
+    QCOMPARE(provision.lines, expectedLog);
+
+    // The request carries exactly what the service needs, with the router's own key.
+    const QList<BillingSimRequest> sent =
+        m_billing->requestsTo(QString::fromLatin1(kProvisionPath));
+    QCOMPARE(sent.size(), 1);
+    const QString routerKey =
+        routerSays(QStringLiteral(":put [/interface wireguard get quillmor public-key]"));
+    const QJsonObject expectedBody{
+        {QStringLiteral("name"), QStringLiteral("Main Street Tower")},
+        {QStringLiteral("identity"), QStringLiteral("MikroTik")},
+        {QStringLiteral("model"), QStringLiteral("RB750Gr3")},
+        {QStringLiteral("ros_version"), QStringLiteral("7.14.3")},
+        {QStringLiteral("public_key"), routerKey},
+        {QStringLiteral("listen_port"), 13231},
+        {QStringLiteral("fresh_router"), true},
+        {QStringLiteral("management_username"), QStringLiteral("quillmor")},
+    };
+    QCOMPARE(sent.first().json(), expectedBody);
+    QCOMPARE(m_billing
+                 ->requestsTo(QStringLiteral("/api/v1/desktop/routers/") +
+                              expectedResult.value(QStringLiteral("routerId")).toString())
+                 .size(),
+             3);
+
+    const QString interfaceLine =
+        QStringLiteral("comment=quillmor-onboard listen-port=13231 name=quillmor");
+    QCOMPARE(matching(menuLines(*m_router, QStringLiteral("/interface wireguard")), {interfaceLine})
+                 .size(),
+             1);
+    const QStringList peers = menuLines(*m_router, QStringLiteral("/interface wireguard peers"));
+    QCOMPARE(peers.size(), 1);
+    for (const char *part : {"allowed-address=10.20.0.0/16,0.0.0.0/0", "comment=quillmor-onboard",
+                             "endpoint-address=vpn.quillmor.com", "endpoint-port=51820",
+                             "interface=quillmor", "persistent-keepalive=40s",
+                             "public-key=\"UnrOR307pe/zrpDakhQNDPHKcOim1fGFJqKScRHpLKA=\""})
+        QVERIFY2(peers.first().contains(QLatin1String(part)), qPrintable(peers.first()));
+    QCOMPARE(matching(menuLines(*m_router, QStringLiteral("/ip address")),
+                      {QStringLiteral("address=10.20.0.5/32"), QStringLiteral("interface=quillmor"),
+                       QStringLiteral("comment=quillmor-onboard")})
+                 .size(),
+             1);
+    // The default network rides in the peer only; the router keeps its own uplink.
+    const QStringList routes = matching(menuLines(*m_router, QStringLiteral("/ip route")),
+                                        {QStringLiteral("gateway=quillmor")});
+    QCOMPARE(routes.size(), 1);
+    QVERIFY2(routes.first().contains(QLatin1String("dst-address=10.20.0.0/16")),
+             qPrintable(routes.first()));
+    const QStringList filters = menuLines(*m_router, QStringLiteral("/ip firewall filter"));
+    QVERIFY2(filters.first().contains(QLatin1String("in-interface=quillmor")) &&
+                 filters.first().contains(QLatin1String("chain=input")) &&
+                 filters.first().contains(QLatin1String("action=accept")),
+             qPrintable(filters.join(QLatin1Char('\n'))));
+
+    QVERIFY(m_router->engine()->authenticate(QStringLiteral("quillmor-api"),
+                                             QString::fromUtf8(kApiPassword)));
+    QCOMPARE(matching(menuLines(*m_router, QStringLiteral("/user")),
+                      {QStringLiteral("name=quillmor-api"), QStringLiteral("group=full"),
+                       QStringLiteral("comment=quillmor-onboard")})
+                 .size(),
+             1);
+    QCOMPARE(routerSays(QStringLiteral(":put [/ip service get api address]")),
+             QStringLiteral("10.20.0.0/16"));
+    QCOMPARE(routerSays(QStringLiteral(":put [/ip service get api disabled]")),
+             QStringLiteral("false"));
+
+    QCOMPARE(matching(menuLines(*m_router, QStringLiteral("/ip firewall address-list")),
+                      {QStringLiteral("address=198.51.100.23"),
+                       QStringLiteral("list=blocked-vpn-servers")})
+                 .size(),
+             1);
+    QCOMPARE(matching(menuLines(*m_router, QStringLiteral("/ip firewall raw")),
+                      {QStringLiteral("dst-address-list=blocked-vpn-servers")})
+                 .size(),
+             1);
+    const QStringList garden = menuLines(*m_router, QStringLiteral("/ip hotspot walled-garden ip"));
+    QCOMPARE(garden.size(), 2);
+    QVERIFY(garden.at(0).contains(QLatin1String("dst-host=quillmor.com")));
+    QVERIFY(garden.at(1).contains(QLatin1String("dst-host=pay.riverside.net")));
+
+    const QString log =
+        recorder.lines.join(QLatin1Char('\n')) + provision.lines.join(QLatin1Char('\n'));
+    QVERIFY(!log.contains(QLatin1String(kRouterPassword)));
+    QVERIFY(!log.contains(QLatin1String("Api\"Pass")));
+}
+
+void TestProvisionJob::appliesStandardLayoutFirst()
+{
+    // A session that came in on another address survives the layout.
+    QVERIFY(startRouter(
+        QStringLiteral("new-router"),
+        {{QStringLiteral("session"),
+          QJsonObject{{QStringLiteral("address"), QStringLiteral("192.168.88.1")},
+                      {QStringLiteral("onAddressRemoved"), QStringLiteral("ignore")}}}}));
+    QVERIFY(startBilling(defaultLink()));
+    Worker worker;
+    RouterTask &task = worker.task;
+    JobRecorder recorder(task);
+    task.startProvision(login(),
+                        withOptions(newRouterOptions(), {{QStringLiteral("applyBase"), true}}),
+                        QStringLiteral("Tower"), signIn());
+    WAIT_FOR_JOB_END(task, recorder, 90000);
+
+    QCOMPARE(recorder.errors.first(), QString());
+    QCOMPARE(
+        recorder.lines.mid(2, 3),
+        (QStringList{QStringLiteral("Building the standard hotspot layout on this new "
+                                    "router..."),
+                     QStringLiteral("Standard layout is on the router. Port 1 is ether1-WAN. "
+                                    "The LAN is 172.16.0.1."),
+                     QStringLiteral("Clearing a previous Quillmor link, if there was one...")}));
+    QVERIFY(m_router->engine()->hasAddress(QStringLiteral("172.16.0.1")));
+    QVERIFY(!m_router->engine()->hasAddress(QStringLiteral("192.168.88.1")));
+    QCOMPARE(matching(menuLines(*m_router, QStringLiteral("/interface bridge")),
+                      {QStringLiteral("name=Bridge-Network")})
+                 .size(),
+             1);
+    QCOMPARE(matching(menuLines(*m_router, QStringLiteral("/interface ethernet")),
+                      {QStringLiteral("default-name=ether1"), QStringLiteral("name=ether1-WAN")})
+                 .size(),
+             1);
+    QCOMPARE(matching(menuLines(*m_router, QStringLiteral("/interface bridge port")),
+                      {QStringLiteral("bridge=Bridge-Network")})
+                 .size(),
+             4);
+    QCOMPARE(matching(menuLines(*m_router, QStringLiteral("/ip hotspot profile")),
+                      {QStringLiteral("dns-name=login.riverside.net"),
+                       QStringLiteral("name=quillmor-server")})
+                 .size(),
+             1);
+    // The link comes after the layout, so the layout's wipe cannot take it away.
+    QCOMPARE(matching(menuLines(*m_router, QStringLiteral("/ip address")),
+                      {QStringLiteral("address=10.20.0.5/32")})
+                 .size(),
+             1);
+}
+
+void TestProvisionJob::reportsLayoutFailures_data()
+{
+    QTest::addColumn<QJsonObject>("changes");
+    QTest::addColumn<QString>("error");
+
+    // The wizard's own session address goes with the layout's wipe and the connection drops.
+    QTest::newRow("connection dropped")
+        << QJsonObject()
+        << QStringLiteral("The connection dropped while the new layout was applied. If the old "
+                          "address no longer opens, try 172.16.0.1.");
+    QTest::newRow("port not renamed")
+        << QJsonObject{{QStringLiteral("session"), QJsonValue::Null},
+                       {QStringLiteral("faults"),
+                        QJsonArray{QJsonObject{
+                            {QStringLiteral("command"), QStringLiteral("^/interface/ethernet/set")},
+                            {QStringLiteral("error"), QStringLiteral("failure: not allowed")}}}}}
+        << QStringLiteral("Building the standard hotspot layout on this new router... failed.");
+}
+
+void TestProvisionJob::reportsLayoutFailures()
+{
+    QFETCH(QJsonObject, changes);
+    QFETCH(QString, error);
+
+    QVERIFY(startRouter(QStringLiteral("new-router"), changes));
+    QVERIFY(startBilling(defaultLink()));
+    Worker worker;
+    RouterTask &task = worker.task;
+    JobRecorder recorder(task);
+    task.startProvision(login(),
+                        withOptions(newRouterOptions(), {{QStringLiteral("applyBase"), true}}),
+                        QStringLiteral("Tower"), signIn());
+    WAIT_FOR_JOB_END(task, recorder, 90000);
+
+    QCOMPARE(recorder.oks.first(), false);
+    QCOMPARE(recorder.errors.first(), error);
+    QVERIFY(recorder.payload.isEmpty());
+    QVERIFY(recorder.lines.filter(QStringLiteral("Clearing a previous")).isEmpty());
+    QVERIFY(m_billing->requestsTo(QString::fromLatin1(kProvisionPath)).isEmpty());
+}
+
+void TestProvisionJob::replacesEarlierLink()
+{
+    // The service's login already exists on this router with an older password.
+    const QJsonArray users{
+        QJsonObject{{QStringLiteral("name"), QStringLiteral("admin")},
+                    {QStringLiteral("password"), QString::fromLatin1(kRouterPassword)},
+                    {QStringLiteral("group"), QStringLiteral("full")}},
+        QJsonObject{{QStringLiteral("name"), QStringLiteral("quillmor-api")},
+                    {QStringLiteral("password"), QStringLiteral("old-secret")},
+                    {QStringLiteral("group"), QStringLiteral("read")}}};
+    QVERIFY(startRouter(QStringLiteral("earlier-link"), {{QStringLiteral("users"), users}}));
+    QVERIFY(startBilling(defaultLink()));
+    Worker worker;
+    RouterTask &task = worker.task;
+    JobRecorder recorder(task);
+    task.startProvision(
+        login(),
+        withOptions(newRouterOptions(), {{QStringLiteral("ifName"), QStringLiteral("wg-old")},
+                                         {QStringLiteral("replace"), true},
+                                         {QStringLiteral("fresh"), false},
+                                         {QStringLiteral("apiDisabled"), true}}),
+        QStringLiteral("Tower"), signIn());
+    WAIT_FOR_JOB_END(task, recorder, 90000);
+
+    QCOMPARE(recorder.errors.first(), QString());
+    QVERIFY(recorder.lines.contains(
+        QStringLiteral("Router user quillmor-api now uses the password saved in Quillmor.")));
+    QVERIFY(m_router->engine()->authenticate(QStringLiteral("quillmor-api"),
+                                             QString::fromUtf8(kApiPassword)));
+
+    const QStringList objects = linkObjects();
+    QVERIFY2(!objects.join(QLatin1Char('\n')).contains(QLatin1String("HIgo9xNzJMWLKASShiTqIybx")),
+             qPrintable(objects.join(QLatin1Char('\n'))));
+    QCOMPARE(matching(objects, {QStringLiteral("listen-port=13231")}).size(), 1);
+    QCOMPARE(matching(objects, {QStringLiteral("public-key=")}).size(), 1);
+    QCOMPARE(matching(objects, {QStringLiteral("address=10.20.0.5/32")}).size(), 1);
+    QCOMPARE(matching(objects, {QStringLiteral("dst-address=10.20.0.0/16")}).size(), 1);
+    QCOMPARE(matching(objects, {QStringLiteral("chain=input")}).size(), 1);
+    QCOMPARE(matching(objects, {QStringLiteral("address=198.51.100.23")}).size(), 1);
+    // An existing user keeps its own comment.
+    QCOMPARE(matching(menuLines(*m_router, QStringLiteral("/user")),
+                      {QStringLiteral("name=quillmor-api"), QStringLiteral("group=full")})
+                 .size(),
+             1);
+    QVERIFY(matching(objects, {QStringLiteral("name=quillmor-api")}).isEmpty());
+}
+
+void TestProvisionJob::refusesRouterNotReady_data()
+{
+    QTest::addColumn<QVariantMap>("changes");
+    QTest::addColumn<QString>("error");
+
+    const QString blocker = QStringLiteral("Interfaces named quillmor and qm-link are both in use. "
+                                           "Rename one of them, then try again.");
+    const QString notReady = QStringLiteral("This router is not ready for the Quillmor link.");
+    QTest::newRow("blocked, no name")
+        << QVariantMap{{QStringLiteral("ifName"), QString()}, {QStringLiteral("blocker"), blocker}}
+        << blocker;
+    QTest::newRow("name starts with digit")
+        << QVariantMap{{QStringLiteral("ifName"), QStringLiteral("9wg")}} << notReady;
+    QTest::newRow("name with command")
+        << QVariantMap{{QStringLiteral("ifName"), QStringLiteral("wg; /system reboot")}}
+        << notReady;
+    QTest::newRow("not RouterOS 7")
+        << QVariantMap{{QStringLiteral("ros7"), false}, {QStringLiteral("blocker"), blocker}}
+        << blocker;
+    QTest::newRow("ros7 missing") << QVariantMap{{QStringLiteral("ros7"), QVariant()}} << notReady;
+}
+
+void TestProvisionJob::refusesRouterNotReady()
+{
+    QFETCH(QVariantMap, changes);
+    QFETCH(QString, error);
+
+    QVERIFY(startRouter(QStringLiteral("new-router")));
+    QVERIFY(startBilling(defaultLink()));
+    Worker worker;
+    RouterTask &task = worker.task;
+    JobRecorder recorder(task);
+    task.startProvision(login(), withOptions(newRouterOptions(), changes), QStringLiteral("Tower"),
+                        signIn());
+    WAIT_FOR_JOB_END(task, recorder, 60000);
+
+    QCOMPARE(recorder.oks.first(), false);
+    QCOMPARE(recorder.errors.first(), error);
+    QCOMPARE(recorder.lines, (QStringList{QStringLiteral("Signing in to the router..."),
+                                          QStringLiteral("Signed in.")}));
+    QCOMPARE(changingCommands(), QStringList());
+    QVERIFY(m_billing->requests().isEmpty());
+}
+
+void TestProvisionJob::rejectsAnswerItCannotUse_data()
+{
+    QTest::addColumn<QJsonObject>("changes");
+    QTest::addColumn<QString>("message");
+
+    const QJsonValue gone = QJsonValue::Null;
+    QTest::newRow("router id as number") << QJsonObject{{QStringLiteral("router_id"), 42}}
+                                         << QStringLiteral("Quillmor did not return a router id.");
+    QTest::newRow("address with command")
+        << QJsonObject{{QStringLiteral("interface_address"),
+                        QStringLiteral("10.20.0.5/32 interface=ether1")}}
+        << QStringLiteral("Quillmor returned an address this app does not understand.");
+    QTest::newRow("key without final =")
+        << QJsonObject{{QStringLiteral("server_public_key"),
+                        QStringLiteral("UnrOR307pe/zrpDakhQNDPHKcOim1fGFJqKScRHpLKAx")}}
+        << QStringLiteral("Quillmor returned a tunnel key this app does not understand.");
+    QTest::newRow("port 70000")
+        << QJsonObject{{QStringLiteral("endpoint_port"), 70000}}
+        << QStringLiteral("Quillmor returned an endpoint this app does not understand.");
+    QTest::newRow("port as text 0")
+        << QJsonObject{{QStringLiteral("endpoint_port"), QStringLiteral("0")}}
+        << QStringLiteral("Quillmor returned an endpoint this app does not understand.");
+    QTest::newRow("IPv6 host")
+        << QJsonObject{{QStringLiteral("endpoint_host"), QStringLiteral("2001:db8::1")}}
+        << QStringLiteral("Quillmor returned an endpoint this app does not understand.");
+    QTest::newRow("no networks") << QJsonObject{{QStringLiteral("allowed_addresses"), QJsonArray()},
+                                                {QStringLiteral("allowed_address"), gone}}
+                                 << QStringLiteral("Quillmor did not return the tunnel networks.");
+    QTest::newRow("blank network")
+        << QJsonObject{{QStringLiteral("allowed_addresses"),
+                        QJsonArray{QStringLiteral("10.20.0.0/16"), QStringLiteral(" ")}}}
+        << QStringLiteral("Quillmor returned a network this app does not understand.");
+}
+
+void TestProvisionJob::rejectsAnswerItCannotUse()
+{
+    QFETCH(QJsonObject, changes);
+    QFETCH(QString, message);
+
+    QVERIFY(startRouter(QStringLiteral("new-router")));
+    QVERIFY(startBilling(defaultLink()));
+    BillingSimOverride answer;
+    answer.status = 200;
+    answer.replaceBody = true;
+    answer.body =
+        QJsonDocument(with(with(defaultLink(), {{QStringLiteral("router_id"),
+                                                 QStringLiteral("3ec86fbdf89aa34a5f95c699")}}),
+                           changes))
+            .toJson(QJsonDocument::Compact);
+    m_billing->setOverride(QString::fromLatin1(kProvisionPath), answer);
+    Worker worker;
+    RouterTask &task = worker.task;
+    JobRecorder recorder(task);
+    task.startProvision(login(), newRouterOptions(), QStringLiteral("Tower"), signIn());
+    WAIT_FOR_JOB_END(task, recorder, 60000);
+
+    const QString error = message + QString::fromLatin1(kInterfaceLeft);
+    QCOMPARE(recorder.oks.first(), false);
+    QCOMPARE(recorder.errors.first(), error);
+    QCOMPARE(recorder.lines.last(), error);
+    QCOMPARE(recorder.lines.at(recorder.lines.size() - 2),
+             QStringLiteral("Asking Quillmor for the tunnel..."));
+    // Only the interface is on the router; nothing from the answer reached it.
+    QCOMPARE(linkObjects().size(), 1);
+    QCOMPARE(matching(linkObjects(), {QStringLiteral("name=quillmor")}).size(), 1);
+}
+
+void TestProvisionJob::readsLooseAnswerAndAddsRuleWithoutPosition()
+{
+    // An empty filter list has no position 0 to put the rule before.
+    QVERIFY(startRouter(QStringLiteral("new-router"),
+                        {{QStringLiteral("setup"),
+                          QJsonArray{QStringLiteral("/ip firewall filter remove [find]\n")}}}));
+    QVERIFY(startBilling(
+        with(defaultLink(),
+             {{QStringLiteral("endpoint_host"), QStringLiteral("vpn.quillmor.com ")},
+              {QStringLiteral("endpoint_port"), QStringLiteral("500")},
+              {QStringLiteral("keepalive"), 121},
+              {QStringLiteral("allowed_addresses"), QStringLiteral("10.20.0.0/16, 10.30.0.0/16,")},
+              {QStringLiteral("api_allow_from"), QJsonValue::Null}})));
+    Worker worker;
+    RouterTask &task = worker.task;
+    JobRecorder recorder(task);
+    task.startProvision(login(), newRouterOptions(), QStringLiteral("Tower"), signIn());
+    WAIT_FOR_JOB_END(task, recorder, 90000);
+
+    QCOMPARE(recorder.errors.first(), QString());
+    QCOMPARE(recorder.payload.value(QStringLiteral("endpoint")).toString(),
+             QStringLiteral("vpn.quillmor.com:500"));
+    const qsizetype firewall = recorder.lines.indexOf(
+        QStringLiteral("Allowing the Quillmor link through the firewall..."));
+    QVERIFY(firewall > 0);
+    QVERIFY2(recorder.lines.at(firewall + 1).contains(QLatin1String("no such item")),
+             qPrintable(recorder.lines.at(firewall + 1)));
+    QCOMPARE(recorder.lines.at(firewall + 2),
+             QStringLiteral("Allowing the Quillmor link through the firewall..."));
+    QCOMPARE(recorder.lines.filter(QStringLiteral("Adding the route for")),
+             (QStringList{QStringLiteral("Adding the route for 10.20.0.0/16..."),
+                          QStringLiteral("Adding the route for 10.30.0.0/16...")}));
+
+    QCOMPARE(matching(menuLines(*m_router, QStringLiteral("/ip firewall filter")),
+                      {QStringLiteral("chain=input"), QStringLiteral("in-interface=quillmor")})
+                 .size(),
+             1);
+    const QStringList peers = menuLines(*m_router, QStringLiteral("/interface wireguard peers"));
+    QCOMPARE(peers.size(), 1);
+    for (const char *part : {"allowed-address=10.20.0.0/16,10.30.0.0/16", "endpoint-port=500",
+                             "persistent-keepalive=25s", "endpoint-address=vpn.quillmor.com "})
+        QVERIFY2(peers.first().contains(QLatin1String(part)), qPrintable(peers.first()));
+    // Without api_allow_from the first tunnel network opens the API.
+    QCOMPARE(routerSays(QStringLiteral(":put [/ip service get api address]")),
+             QStringLiteral("10.20.0.0/16"));
+}
+
+void TestProvisionJob::linksWithoutUserWhenNoSafeNetwork()
+{
+    QVERIFY(startRouter(QStringLiteral("new-router")));
+    QVERIFY(startBilling(
+        with(defaultLink(),
+             {{QStringLiteral("allowed_addresses"), QJsonArray{QStringLiteral("0.0.0.0/0")}},
+              {QStringLiteral("api_allow_from"), QStringLiteral("0.0.0.0/0")}})));
+    Worker worker;
+    RouterTask &task = worker.task;
+    JobRecorder recorder(task);
+    task.startProvision(login(), newRouterOptions(), QStringLiteral("Tower"), signIn());
+    WAIT_FOR_JOB_END(task, recorder, 90000);
+
+    QCOMPARE(recorder.errors.first(), QString());
+    QCOMPARE(recorder.oks.first(), true);
+    const qsizetype firewall = recorder.lines.indexOf(
+        QStringLiteral("Allowing the Quillmor link through the firewall..."));
+    QCOMPARE(recorder.lines.mid(firewall + 1, 2),
+             (QStringList{QStringLiteral("The tunnel is going in without a new management user. "
+                                         "Quillmor did not send a safe login network."),
+                          QStringLiteral("Adding the shared firewall rules...")}));
+    QVERIFY(recorder.lines.filter(QStringLiteral("Adding the route")).isEmpty());
+    QVERIFY(
+        matching(menuLines(*m_router, QStringLiteral("/user")), {QStringLiteral("quillmor-api")})
+            .isEmpty());
+    QVERIFY(!changingCommands().contains(QStringLiteral("/ip/service/set")));
+    QCOMPARE(matching(linkObjects(), {QStringLiteral("address=198.51.100.23")}).size(), 1);
+}
+
+void TestProvisionJob::failsWithoutRouterLogin_data()
+{
+    QTest::addColumn<QJsonObject>("changes");
+    QTest::addColumn<QString>("mgmtUser");
+
+    QTest::newRow("no password") << QJsonObject{{QStringLiteral("api_password"), QJsonValue::Null}}
+                                 << QStringLiteral("quillmor");
+    QTest::newRow("blank password")
+        << QJsonObject{{QStringLiteral("api_password"), QStringLiteral("   ")}}
+        << QStringLiteral("quillmor");
+    QTest::newRow("no valid user name anywhere")
+        << QJsonObject{{QStringLiteral("api_username"), QStringLiteral("1admin")}}
+        << QStringLiteral("2nd");
+}
+
+void TestProvisionJob::failsWithoutRouterLogin()
+{
+    QFETCH(QJsonObject, changes);
+    QFETCH(QString, mgmtUser);
+
+    QVERIFY(startRouter(QStringLiteral("new-router")));
+    QVERIFY(startBilling(with(defaultLink(), changes)));
+    Worker worker;
+    RouterTask &task = worker.task;
+    JobRecorder recorder(task);
+    task.startProvision(login(),
+                        withOptions(newRouterOptions(), {{QStringLiteral("mgmtUser"), mgmtUser}}),
+                        QStringLiteral("Tower"), signIn());
+    WAIT_FOR_JOB_END(task, recorder, 90000);
+
+    const QString error = QStringLiteral(
+        "Quillmor did not send the MikroTik username and password saved on this account.");
+    QCOMPARE(recorder.oks.first(), false);
+    QCOMPARE(recorder.errors.first(), error);
+    QCOMPARE(recorder.lines.last(), error);
+    QCOMPARE(menuLines(*m_router, QStringLiteral("/interface wireguard peers")).size(), 1);
+    QVERIFY(!changingCommands().contains(QStringLiteral("/user/add")));
+    QVERIFY(!changingCommands().contains(QStringLiteral("/user/set")));
+    QVERIFY(!changingCommands().contains(QStringLiteral("/ip/service/set")));
+}
+
+void TestProvisionJob::opensApiToTheLink_data()
+{
+    QTest::addColumn<QString>("scenario");
+    QTest::addColumn<QVariantMap>("changes");
+    QTest::addColumn<QString>("apiAfter");
+    QTest::addColumn<QString>("line");
+    QTest::addColumn<QString>("error");
+
+    const QString opening = QStringLiteral("Opening the API on the Quillmor link...");
+    QTest::newRow("restricted list extended")
+        << QStringLiteral("api-restricted")
+        << QVariantMap{{QStringLiteral("fresh"), false},
+                       {QStringLiteral("apiAddress"),
+                        QStringLiteral("192.168.88.0/24,10.9.0.0/16")}}
+        << QStringLiteral("192.168.88.0/24;10.9.0.0/16;10.20.0.0/16") << opening << QString();
+    QTest::newRow("network already listed")
+        << QStringLiteral("new-router")
+        << QVariantMap{{QStringLiteral("fresh"), false},
+                       {QStringLiteral("apiAddress"), QStringLiteral("10.20.0.0/16")},
+                       {QStringLiteral("apiDisabled"), true}}
+        << QString() << opening << QString();
+    // A longer network that merely contains the text of the tunnel's is another network.
+    QTest::newRow("look-alike network")
+        << QStringLiteral("new-router")
+        << QVariantMap{{QStringLiteral("fresh"), false},
+                       {QStringLiteral("apiAddress"), QStringLiteral("110.20.0.0/16")}}
+        << QStringLiteral("110.20.0.0/16;10.20.0.0/16") << opening << QString();
+    QTest::newRow("open service left alone")
+        << QStringLiteral("new-router") << QVariantMap{{QStringLiteral("fresh"), false}}
+        << QString()
+        << QStringLiteral("The API service was already open, so its address list was left as it "
+                          "is.")
+        << QString();
+    QTest::newRow("disabled service restricted")
+        << QStringLiteral("new-router")
+        << QVariantMap{{QStringLiteral("fresh"), false},
+                       {QStringLiteral("apiDisabled"), true},
+                       {QStringLiteral("apiAddress"), QStringLiteral(" 0.0.0.0/0 ")}}
+        << QStringLiteral("10.20.0.0/16") << opening << QString();
+    // The list goes back to the router as one value; text that would add arguments never does.
+    QTest::newRow("list with extra argument")
+        << QStringLiteral("new-router")
+        << QVariantMap{{QStringLiteral("fresh"), false},
+                       {QStringLiteral("apiAddress"), QStringLiteral("192.168.88.0/24 port=1")}}
+        << QString() << QString()
+        << QStringLiteral("The API service's address list on this router could not be read "
+                          "safely, so it was not changed.");
+}
+
+void TestProvisionJob::opensApiToTheLink()
+{
+    QFETCH(QString, scenario);
+    QFETCH(QVariantMap, changes);
+    QFETCH(QString, apiAfter);
+    QFETCH(QString, line);
+    QFETCH(QString, error);
+
+    QVERIFY(startRouter(scenario));
+    const QString apiBefore = routerSays(QStringLiteral(":put [/ip service get api address]"));
+    QVERIFY(startBilling(defaultLink()));
+    Worker worker;
+    RouterTask &task = worker.task;
+    JobRecorder recorder(task);
+    task.startProvision(login(), withOptions(newRouterOptions(), changes), QStringLiteral("Tower"),
+                        signIn());
+    WAIT_FOR_JOB_END(task, recorder, 90000);
+
+    QCOMPARE(recorder.errors.first(), error);
+    QCOMPARE(recorder.oks.first(), error.isEmpty());
+    const qsizetype user = recorder.lines.indexOf(
+        QStringLiteral("Router user quillmor-api was created from this Quillmor account."));
+    QVERIFY(user > 0);
+    QCOMPARE(recorder.lines.at(user + 1), error.isEmpty() ? line : error);
+    QCOMPARE(routerSays(QStringLiteral(":put [/ip service get api address]")),
+             apiAfter.isEmpty() ? apiBefore : apiAfter);
+    QCOMPARE(routerSays(QStringLiteral(":put [/ip service get api port]")), QStringLiteral("8728"));
+    QCOMPARE(changingCommands().contains(QStringLiteral("/ip/service/set")),
+             line == QStringLiteral("Opening the API on the Quillmor link..."));
+}
+
+void TestProvisionJob::endsWaitWithoutConfirmation_data()
+{
+    QTest::addColumn<QJsonObject>("wireguard");
+    QTest::addColumn<bool>("handshake");
+    QTest::addColumn<QString>("message");
+
+    QTest::newRow("handshake seen")
+        << QJsonObject{{QStringLiteral("handshake"), true}, {QStringLiteral("afterSeconds"), 0}}
+        << true
+        << QStringLiteral("The tunnel is up. Quillmor has not confirmed it on the account yet. "
+                          "Give it a minute, then check the router in Quillmor.");
+    QTest::newRow("never a handshake")
+        << QJsonObject{{QStringLiteral("handshake"), false},
+                       {QStringLiteral("lastHandshakeBefore"), QStringLiteral("never")}}
+        << false
+        << QStringLiteral("The link is saved, but there is no WireGuard handshake yet. Keep the "
+                          "router online. Its upstream must allow UDP to vpn.quillmor.com:51820.");
+}
+
+void TestProvisionJob::endsWaitWithoutConfirmation()
+{
+    QFETCH(QJsonObject, wireguard);
+    QFETCH(bool, handshake);
+    QFETCH(QString, message);
+
+    QVERIFY(startRouter(QStringLiteral("new-router"), {{QStringLiteral("wireguard"), wireguard}}));
+    QVERIFY(startBilling(defaultLink(), 1, false));
+    Worker worker;
+    RouterTask &task = worker.task;
+    JobRecorder recorder(task);
+    QElapsedTimer waited;
+    connect(&task, &RouterTask::logLine, this, [&waited](const QString &line) {
+        if (line == QLatin1String("Adding the shared firewall rules..."))
+            waited.start();
+    });
+    task.startProvision(login(), newRouterOptions(), QStringLiteral("Tower"), signIn());
+    WAIT_FOR_JOB_END(task, recorder, 120000);
+
+    QCOMPARE(recorder.errors.first(), QString());
+    QCOMPARE(recorder.oks.first(), true);
+    QCOMPARE(recorder.payload.value(QStringLiteral("online")).toBool(), false);
+    QCOMPARE(recorder.payload.value(QStringLiteral("handshake")).toBool(), handshake);
+    QCOMPARE(recorder.payload.value(QStringLiteral("message")).toString(), message);
+    QStringList waiting;
+    for (int attempt = 1; attempt <= 8; ++attempt)
+        waiting << QStringLiteral("Waiting for Quillmor to see the router (%1/8)...").arg(attempt);
+    waiting << message;
+    QCOMPARE(recorder.lines.mid(recorder.lines.size() - 9), waiting);
+    // Seven pauses of 4 s, none after the last attempt.
+    QVERIFY2(waited.elapsed() >= 28000 && waited.elapsed() < 31000 + 8 * 2000,
+             qPrintable(QString::number(waited.elapsed())));
+    const QString routerId = recorder.payload.value(QStringLiteral("routerId")).toString();
+    QCOMPARE(m_billing->requestsTo(QStringLiteral("/api/v1/desktop/routers/") + routerId).size(),
+             8);
+}
+
+void TestProvisionJob::stopsWaitingOnCancel()
+{
+    QVERIFY(startRouter(
+        QStringLiteral("new-router"),
+        {{QStringLiteral("wireguard"), QJsonObject{{QStringLiteral("handshake"), false}}}}));
+    QVERIFY(startBilling(defaultLink(), 1, false));
+    Worker worker;
+    RouterTask &task = worker.task;
+    JobRecorder recorder(task);
+    connect(&task, &RouterTask::logLine, this, [&task, &recorder](const QString &line) {
+        if (line.startsWith(QLatin1String("Waiting for Quillmor")) &&
+            !recorder.sinceCancel.isValid()) {
+            recorder.sinceCancel.start();
+            task.requestCancel();
+        }
+    });
+    task.startProvision(login(), newRouterOptions(), QStringLiteral("Tower"), signIn());
+    WAIT_FOR_JOB_END(task, recorder, 90000);
+
+    const QString message = QStringLiteral(
+        "Stopped waiting. The link is saved on the router. Leave the router online and check "
+        "Quillmor.");
+    QCOMPARE(recorder.errors.first(), QString());
+    QCOMPARE(recorder.oks.first(), true);
+    QCOMPARE(recorder.payload.value(QStringLiteral("message")).toString(), message);
+    QCOMPARE(recorder.payload.value(QStringLiteral("online")).toBool(), false);
+    QCOMPARE(recorder.lines.filter(QStringLiteral("Waiting for Quillmor")).size(), 1);
+    QCOMPARE(recorder.lines.last(), message);
+    QVERIFY(recorder.resultAfterCancelMs < 8000);
+}
+
+QTEST_GUILESS_MAIN(TestProvisionJob)
+#include "tst_provisionjob.moc"
