@@ -1,23 +1,16 @@
 #include "jobrecorder.h"
 #include "router/hotspotjob.h"
 #include "router/routertask.h"
-#include "routersim.h"
+#include "routersimfixture.h"
 
-#include <memory>
-
-#include <QDir>
-#include <QFile>
 #include <QJsonArray>
-#include <QJsonDocument>
 #include <QJsonObject>
-#include <QTemporaryDir>
 #include <QTest>
 
 Q_DECLARE_METATYPE(HotspotProfile)
 
 namespace {
 
-const char kRouterPassword[] = "fieldpass";
 // Fully encoded, as the window writes it: "%2F" must reach the router as text, not as the path.
 const char kPageUrl[] =
     "https://billing.example.net/hotspot/login.html?stationId=65a1b2c3d4e5f60718293a4b&from=%2F%31";
@@ -58,28 +51,19 @@ private slots:
     void reportsFailedDownload();
 
 private:
-    [[nodiscard]] bool startSim(const QString &scenario, const QJsonObject &changes = {});
-    [[nodiscard]] RouterLogin login() const;
     [[nodiscard]] bool fetchWasSent() const;
 
-    QTemporaryDir m_dir;
-    QString m_scenarioDir;
-    std::unique_ptr<RouterSim> m_sim;
+    RouterSimFixture m_sim;
 };
 
 void TestHotspotJob::initTestCase()
 {
-    QVERIFY(m_dir.isValid());
-    m_scenarioDir = QDir(qEnvironmentVariable("QUILLMOR_TEST_SOURCE_DIR"))
-                        .filePath(QStringLiteral("tools/routeros-sim/scenarios"));
-    QVERIFY2(QDir(m_scenarioDir).exists(), qPrintable(m_scenarioDir));
+    m_sim.initTestCase();
 }
 
 void TestHotspotJob::cleanup()
 {
-    if (m_sim)
-        m_sim->stop();
-    m_sim.reset();
+    m_sim.cleanup();
 }
 
 void TestHotspotJob::parsesProfilesInRouterOrder()
@@ -228,43 +212,9 @@ void TestHotspotJob::fillsFetchScriptOnce()
                             "\"QM_FAIL=fetch\" }; :put \"QM_DONE=1\""));
 }
 
-bool TestHotspotJob::startSim(const QString &scenario, const QJsonObject &changes)
-{
-    const QString path = QDir(m_scenarioDir).filePath(scenario + QStringLiteral(".json"));
-    m_sim = std::make_unique<RouterSim>();
-    QString error;
-    if (!m_sim->start(path, m_dir.filePath(QStringLiteral("host_key")), 0, &error)) {
-        qWarning("%s", qPrintable(error));
-        return false;
-    }
-    if (changes.isEmpty())
-        return true;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return false;
-    QJsonObject variant = QJsonDocument::fromJson(file.readAll()).object();
-    for (auto it = changes.begin(); it != changes.end(); ++it)
-        variant.insert(it.key(), it.value());
-    if (!m_sim->engine()->loadScenario(variant, m_scenarioDir, &error)) {
-        qWarning("%s", qPrintable(error));
-        return false;
-    }
-    return true;
-}
-
-RouterLogin TestHotspotJob::login() const
-{
-    RouterLogin login;
-    login.host = QStringLiteral("127.0.0.1");
-    login.port = m_sim->port();
-    login.user = QStringLiteral("admin");
-    login.password = QString::fromLatin1(kRouterPassword);
-    return login;
-}
-
 bool TestHotspotJob::fetchWasSent() const
 {
-    const QJsonArray log = m_sim->engine()->commandLog();
+    const QJsonArray log = m_sim.engine()->commandLog();
     for (const QJsonValue &entry : log) {
         if (entry.toObject().value(QStringLiteral("path")).toString().contains(
                 QLatin1String("tool/fetch")))
@@ -303,11 +253,11 @@ void TestHotspotJob::installsIntoChosenProfile()
     QJsonObject changes;
     if (!setup.isEmpty())
         changes.insert(QStringLiteral("setup"), QJsonArray::fromStringList(setup));
-    QVERIFY(startSim(scenario, changes));
+    QVERIFY(m_sim.start(scenario, changes));
     Worker worker;
     RouterTask &task = worker.task;
     JobRecorder recorder(task);
-    task.startHotspot(login(), QString::fromLatin1(kPageUrl));
+    task.startHotspot(m_sim.login(), QString::fromLatin1(kPageUrl));
     WAIT_FOR_JOB_END(task, recorder);
 
     QCOMPARE(recorder.errors.constFirst(), QString());
@@ -320,48 +270,48 @@ void TestHotspotJob::installsIntoChosenProfile()
                           QStringLiteral("Installing login.html at ") + destination,
                           QStringLiteral("Downloading the login page...")}));
 
-    const QMap<QString, QString> files = m_sim->engine()->fetchedFiles();
+    const QMap<QString, QString> files = m_sim.engine()->fetchedFiles();
     QCOMPARE(files.keys(), QStringList{destination});
     QCOMPARE(files.value(destination), QString::fromLatin1(kPageUrl));
 }
 
 void TestHotspotJob::refusesFolderBeforeDownload()
 {
-    QVERIFY(startSim(QStringLiteral("in-use"),
-                     {{QStringLiteral("setup"),
-                       QJsonArray{QStringLiteral("/ip hotspot profile set [find name=hsprof1] "
-                                                 "html-directory=\"flash/../flash/rw\"")}}}));
+    QVERIFY(m_sim.start(QStringLiteral("in-use"),
+                        {{QStringLiteral("setup"),
+                          QJsonArray{QStringLiteral("/ip hotspot profile set [find name=hsprof1] "
+                                                    "html-directory=\"flash/../flash/rw\"")}}}));
     Worker worker;
     RouterTask &task = worker.task;
     JobRecorder recorder(task);
-    task.startHotspot(login(), QString::fromLatin1(kPageUrl));
+    task.startHotspot(m_sim.login(), QString::fromLatin1(kPageUrl));
     WAIT_FOR_JOB_END(task, recorder);
 
     QVERIFY(!recorder.oks.constFirst());
     QCOMPARE(recorder.errors.constFirst(), QString::fromUtf8(kFolderRefused));
     QCOMPARE(recorder.path, QString());
     QVERIFY(!fetchWasSent());
-    QVERIFY(m_sim->engine()->fetchedFiles().isEmpty());
+    QVERIFY(m_sim.engine()->fetchedFiles().isEmpty());
 }
 
 void TestHotspotJob::reportsFailedDownload()
 {
-    QVERIFY(startSim(QStringLiteral("in-use"),
-                     {{QStringLiteral("upstream"),
-                       QJsonObject{{QStringLiteral("dhcp"), true},
-                                   {QStringLiteral("internet"), true},
-                                   {QStringLiteral("serviceHttps"), false}}}}));
+    QVERIFY(m_sim.start(
+        QStringLiteral("in-use"),
+        {{QStringLiteral("upstream"), QJsonObject{{QStringLiteral("dhcp"), true},
+                                                  {QStringLiteral("internet"), true},
+                                                  {QStringLiteral("serviceHttps"), false}}}}));
     Worker worker;
     RouterTask &task = worker.task;
     JobRecorder recorder(task);
-    task.startHotspot(login(), QString::fromLatin1(kPageUrl));
+    task.startHotspot(m_sim.login(), QString::fromLatin1(kPageUrl));
     WAIT_FOR_JOB_END(task, recorder);
 
     QVERIFY(!recorder.oks.constFirst());
     QCOMPARE(recorder.errors.constFirst(), QString::fromUtf8(kDownloadFailed));
     QCOMPARE(recorder.path, QString());
     QVERIFY(fetchWasSent());
-    QVERIFY(m_sim->engine()->fetchedFiles().isEmpty());
+    QVERIFY(m_sim.engine()->fetchedFiles().isEmpty());
     // The step's own failure is in the log and kept for the window.
     QCOMPARE(recorder.lines.constLast(), QStringLiteral("Downloading the login page... failed."));
     QCOMPARE(task.lastError(), QStringLiteral("Downloading the login page... failed."));

@@ -2,23 +2,18 @@
 #include "billingsim.h"
 #include "jobrecorder.h"
 #include "router/routertask.h"
-#include "routersim.h"
-#include "ssh/sshclient.h"
+#include "routersimfixture.h"
 
 #include <memory>
 
-#include <QDir>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QTemporaryDir>
 #include <QTest>
 
 namespace {
 
-const char kRouterPassword[] = "fieldpass";
 const char kApiKey[] = "test-installer-key";
 const char kAccount[] = "100200";
 const char kCode[] = "123456";
@@ -42,18 +37,6 @@ QJsonObject defaultLink()
         {QStringLiteral("api_password"), QString::fromUtf8(kApiPassword)},
         {QStringLiteral("api_allow_from"), QStringLiteral("10.20.0.0/16")},
     };
-}
-
-// The object with the given keys replaced; a null change removes its key.
-QJsonObject with(QJsonObject object, const QJsonObject &changes)
-{
-    for (auto it = changes.begin(); it != changes.end(); ++it) {
-        if (it.value().isNull())
-            object.remove(it.key());
-        else
-            object.insert(it.key(), it.value());
-    }
-    return object;
 }
 
 // What the inspection of an untouched new router gives, plus what the window adds.
@@ -86,39 +69,10 @@ QVariantMap withOptions(QVariantMap options, const QVariantMap &changes)
     return options;
 }
 
-QStringList exportLines(RouterSim &sim)
+// A new router on which the window also asks for the standard layout first.
+QVariantMap layoutOptions()
 {
-    QString text = sim.engine()->exportState();
-    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-    text.replace(QStringLiteral("\\\n    "), QString());
-    return text.split(QLatin1Char('\n'));
-}
-
-// The export lines of one menu ("/ip route"), without the menu line itself.
-QStringList menuLines(RouterSim &sim, const QString &menu)
-{
-    QStringList lines;
-    bool inMenu = false;
-    for (const QString &line : exportLines(sim)) {
-        if (line.startsWith(QLatin1Char('/')))
-            inMenu = line == menu;
-        else if (inMenu && !line.trimmed().isEmpty())
-            lines << line.trimmed();
-    }
-    return lines;
-}
-
-QStringList matching(const QStringList &lines, const QStringList &parts)
-{
-    QStringList found;
-    for (const QString &line : lines) {
-        bool all = true;
-        for (const QString &part : parts)
-            all = all && line.contains(part);
-        if (all)
-            found << line;
-    }
-    return found;
+    return withOptions(newRouterOptions(), {{QStringLiteral("applyBase"), true}});
 }
 
 } // namespace
@@ -153,59 +107,29 @@ private slots:
     void stopsWaitingOnCancel();
 
 private:
-    [[nodiscard]] bool startRouter(const QString &scenario, const QJsonObject &changes = {});
     [[nodiscard]] bool startBilling(const QJsonObject &link, int onlineAfterPolls = 1,
                                     bool routerOnline = true);
     [[nodiscard]] QString signIn();
-    [[nodiscard]] RouterLogin login() const;
-    [[nodiscard]] QString routerSays(const QString &script);
+    void startTowerProvision(RouterTask &task, const QVariantMap &options);
     [[nodiscard]] QStringList changingCommands() const;
     [[nodiscard]] QStringList linkObjects();
+    [[nodiscard]] qsizetype menuCount(const QString &menu, const QStringList &parts) const;
 
-    QTemporaryDir m_dir;
-    QString m_scenarioDir;
-    std::unique_ptr<RouterSim> m_router;
+    RouterSimFixture m_router;
     std::unique_ptr<BillingSim> m_billing;
 };
 
 void TestProvisionJob::initTestCase()
 {
-    QVERIFY(m_dir.isValid());
-    m_scenarioDir = QDir(qEnvironmentVariable("QUILLMOR_TEST_SOURCE_DIR"))
-                        .filePath(QStringLiteral("tools/routeros-sim/scenarios"));
-    QVERIFY2(QDir(m_scenarioDir).exists(), qPrintable(m_scenarioDir));
+    m_router.initTestCase();
 }
 
 void TestProvisionJob::cleanup()
 {
-    if (m_router)
-        m_router->stop();
-    m_router.reset();
+    m_router.cleanup();
     m_billing.reset();
     qunsetenv("QUILLMOR_BASE_URL");
     qunsetenv("QUILLMOR_API_KEY");
-}
-
-bool TestProvisionJob::startRouter(const QString &scenario, const QJsonObject &changes)
-{
-    const QString path = QDir(m_scenarioDir).filePath(scenario + QStringLiteral(".json"));
-    m_router = std::make_unique<RouterSim>();
-    QString error;
-    if (!m_router->start(path, m_dir.filePath(QStringLiteral("host_key")), 0, &error)) {
-        qWarning("%s", qPrintable(error));
-        return false;
-    }
-    if (changes.isEmpty())
-        return true;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return false;
-    const QJsonObject variant = with(QJsonDocument::fromJson(file.readAll()).object(), changes);
-    if (!m_router->engine()->loadScenario(variant, m_scenarioDir, &error)) {
-        qWarning("%s", qPrintable(error));
-        return false;
-    }
-    return true;
 }
 
 bool TestProvisionJob::startBilling(const QJsonObject &link, int onlineAfterPolls,
@@ -246,34 +170,16 @@ QString TestProvisionJob::signIn()
     return profile.token;
 }
 
-RouterLogin TestProvisionJob::login() const
+// The job as the window starts it for the site "Tower", signed in to the service.
+void TestProvisionJob::startTowerProvision(RouterTask &task, const QVariantMap &options)
 {
-    RouterLogin login;
-    login.host = QStringLiteral("127.0.0.1");
-    login.port = m_router->port();
-    login.user = QStringLiteral("admin");
-    login.password = QString::fromLatin1(kRouterPassword);
-    return login;
-}
-
-QString TestProvisionJob::routerSays(const QString &script)
-{
-    SshClient client;
-    QString error;
-    if (!client.connectToRouter(QStringLiteral("127.0.0.1"), m_router->port(),
-                                QStringLiteral("admin"), QString::fromLatin1(kRouterPassword),
-                                &error))
-        return QStringLiteral("sign-in failed: ") + error;
-    QString out;
-    if (!client.execute(script, &out, &error, 20000))
-        return QStringLiteral("failed: ") + error;
-    return out.trimmed();
+    task.startProvision(m_router.login(), options, QStringLiteral("Tower"), signIn());
 }
 
 QStringList TestProvisionJob::changingCommands() const
 {
     QStringList commands;
-    const QJsonArray log = m_router->engine()->commandLog();
+    const QJsonArray log = m_router.engine()->commandLog();
     for (const QJsonValue &entry : log) {
         const QJsonObject o = entry.toObject();
         const QString verb = o.value(QStringLiteral("verb")).toString();
@@ -287,12 +193,18 @@ QStringList TestProvisionJob::changingCommands() const
 // Every exported line that carries the app's comment.
 QStringList TestProvisionJob::linkObjects()
 {
-    return matching(exportLines(*m_router), {QStringLiteral("comment=quillmor-onboard")});
+    return matching(m_router.exportLines(), {QStringLiteral("comment=quillmor-onboard")});
+}
+
+// How many lines of the menu's export contain every one of the parts.
+qsizetype TestProvisionJob::menuCount(const QString &menu, const QStringList &parts) const
+{
+    return matching(m_router.menuLines(menu), parts).size();
 }
 
 void TestProvisionJob::onboardsNewRouterUntilOnline()
 {
-    QVERIFY(startRouter(QStringLiteral("new-router")));
+    QVERIFY(m_router.start(QStringLiteral("new-router")));
     QVERIFY(startBilling(with(defaultLink(), {{QStringLiteral("allowed_addresses"),
                                                QJsonArray{QStringLiteral("10.20.0.0/16"),
                                                           QStringLiteral("0.0.0.0/0")}},
@@ -305,7 +217,7 @@ void TestProvisionJob::onboardsNewRouterUntilOnline()
     RouterTask &task = worker.task;
     JobRecorder recorder(task);
     // The window hands over what the inspection found, with its own keys added.
-    task.startInspect(login());
+    task.startInspect(m_router.login());
     WAIT_FOR_JOB_END(task, recorder, 60000);
     QVariantMap options = recorder.payload;
     options.insert(QStringLiteral("applyBase"), false);
@@ -315,7 +227,7 @@ void TestProvisionJob::onboardsNewRouterUntilOnline()
                    QStringLiteral("quillmor.com, pay.riverside.net,,bad host"));
 
     JobRecorder provision(task);
-    task.startProvision(login(), options, QStringLiteral("  Main Street Tower "), token);
+    task.startProvision(m_router.login(), options, QStringLiteral("  Main Street Tower "), token);
     WAIT_FOR_JOB_END(task, provision, 90000);
 
     QCOMPARE(provision.errors.first(), QString());
@@ -362,7 +274,7 @@ void TestProvisionJob::onboardsNewRouterUntilOnline()
         m_billing->requestsTo(QString::fromLatin1(kProvisionPath));
     QCOMPARE(sent.size(), 1);
     const QString routerKey =
-        routerSays(QStringLiteral(":put [/interface wireguard get quillmor public-key]"));
+        m_router.routerSays(QStringLiteral(":put [/interface wireguard get quillmor public-key]"));
     const QJsonObject expectedBody{
         {QStringLiteral("name"), QStringLiteral("Main Street Tower")},
         {QStringLiteral("identity"), QStringLiteral("MikroTik")},
@@ -382,55 +294,49 @@ void TestProvisionJob::onboardsNewRouterUntilOnline()
 
     const QString interfaceLine =
         QStringLiteral("comment=quillmor-onboard listen-port=13231 name=quillmor");
-    QCOMPARE(matching(menuLines(*m_router, QStringLiteral("/interface wireguard")), {interfaceLine})
-                 .size(),
-             1);
-    const QStringList peers = menuLines(*m_router, QStringLiteral("/interface wireguard peers"));
+    QCOMPARE(menuCount(QStringLiteral("/interface wireguard"), {interfaceLine}), 1);
+    const QStringList peers = m_router.menuLines(QStringLiteral("/interface wireguard peers"));
     QCOMPARE(peers.size(), 1);
     for (const char *part : {"allowed-address=10.20.0.0/16,0.0.0.0/0", "comment=quillmor-onboard",
                              "endpoint-address=vpn.quillmor.com", "endpoint-port=51820",
                              "interface=quillmor", "persistent-keepalive=40s",
                              "public-key=\"UnrOR307pe/zrpDakhQNDPHKcOim1fGFJqKScRHpLKA=\""})
         QVERIFY2(peers.first().contains(QLatin1String(part)), qPrintable(peers.first()));
-    QCOMPARE(matching(menuLines(*m_router, QStringLiteral("/ip address")),
-                      {QStringLiteral("address=10.20.0.5/32"), QStringLiteral("interface=quillmor"),
-                       QStringLiteral("comment=quillmor-onboard")})
-                 .size(),
+    QCOMPARE(menuCount(QStringLiteral("/ip address"), {QStringLiteral("address=10.20.0.5/32"),
+                                                       QStringLiteral("interface=quillmor"),
+                                                       QStringLiteral("comment=quillmor-onboard")}),
              1);
     // The default network rides in the peer only; the router keeps its own uplink.
-    const QStringList routes = matching(menuLines(*m_router, QStringLiteral("/ip route")),
+    const QStringList routes = matching(m_router.menuLines(QStringLiteral("/ip route")),
                                         {QStringLiteral("gateway=quillmor")});
     QCOMPARE(routes.size(), 1);
     QVERIFY2(routes.first().contains(QLatin1String("dst-address=10.20.0.0/16")),
              qPrintable(routes.first()));
-    const QStringList filters = menuLines(*m_router, QStringLiteral("/ip firewall filter"));
+    const QStringList filters = m_router.menuLines(QStringLiteral("/ip firewall filter"));
     QVERIFY2(filters.first().contains(QLatin1String("in-interface=quillmor")) &&
                  filters.first().contains(QLatin1String("chain=input")) &&
                  filters.first().contains(QLatin1String("action=accept")),
              qPrintable(filters.join(QLatin1Char('\n'))));
 
-    QVERIFY(m_router->engine()->authenticate(QStringLiteral("quillmor-api"),
-                                             QString::fromUtf8(kApiPassword)));
-    QCOMPARE(matching(menuLines(*m_router, QStringLiteral("/user")),
-                      {QStringLiteral("name=quillmor-api"), QStringLiteral("group=full"),
-                       QStringLiteral("comment=quillmor-onboard")})
-                 .size(),
+    QVERIFY(m_router.engine()->authenticate(QStringLiteral("quillmor-api"),
+                                            QString::fromUtf8(kApiPassword)));
+    QCOMPARE(menuCount(QStringLiteral("/user"),
+                       {QStringLiteral("name=quillmor-api"), QStringLiteral("group=full"),
+                        QStringLiteral("comment=quillmor-onboard")}),
              1);
-    QCOMPARE(routerSays(QStringLiteral(":put [/ip service get api address]")),
+    QCOMPARE(m_router.routerSays(QStringLiteral(":put [/ip service get api address]")),
              QStringLiteral("10.20.0.0/16"));
-    QCOMPARE(routerSays(QStringLiteral(":put [/ip service get api disabled]")),
+    QCOMPARE(m_router.routerSays(QStringLiteral(":put [/ip service get api disabled]")),
              QStringLiteral("false"));
 
-    QCOMPARE(matching(menuLines(*m_router, QStringLiteral("/ip firewall address-list")),
-                      {QStringLiteral("address=198.51.100.23"),
-                       QStringLiteral("list=blocked-vpn-servers")})
-                 .size(),
+    QCOMPARE(menuCount(QStringLiteral("/ip firewall address-list"),
+                       {QStringLiteral("address=198.51.100.23"),
+                        QStringLiteral("list=blocked-vpn-servers")}),
              1);
-    QCOMPARE(matching(menuLines(*m_router, QStringLiteral("/ip firewall raw")),
-                      {QStringLiteral("dst-address-list=blocked-vpn-servers")})
-                 .size(),
+    QCOMPARE(menuCount(QStringLiteral("/ip firewall raw"),
+                       {QStringLiteral("dst-address-list=blocked-vpn-servers")}),
              1);
-    const QStringList garden = menuLines(*m_router, QStringLiteral("/ip hotspot walled-garden ip"));
+    const QStringList garden = m_router.menuLines(QStringLiteral("/ip hotspot walled-garden ip"));
     QCOMPARE(garden.size(), 2);
     QVERIFY(garden.at(0).contains(QLatin1String("dst-host=quillmor.com")));
     QVERIFY(garden.at(1).contains(QLatin1String("dst-host=pay.riverside.net")));
@@ -444,7 +350,7 @@ void TestProvisionJob::onboardsNewRouterUntilOnline()
 void TestProvisionJob::appliesStandardLayoutFirst()
 {
     // A session that came in on another address survives the layout.
-    QVERIFY(startRouter(
+    QVERIFY(m_router.start(
         QStringLiteral("new-router"),
         {{QStringLiteral("session"),
           QJsonObject{{QStringLiteral("address"), QStringLiteral("192.168.88.1")},
@@ -453,9 +359,7 @@ void TestProvisionJob::appliesStandardLayoutFirst()
     Worker worker;
     RouterTask &task = worker.task;
     JobRecorder recorder(task);
-    task.startProvision(login(),
-                        withOptions(newRouterOptions(), {{QStringLiteral("applyBase"), true}}),
-                        QStringLiteral("Tower"), signIn());
+    startTowerProvision(task, layoutOptions());
     WAIT_FOR_JOB_END(task, recorder, 90000);
 
     QCOMPARE(recorder.errors.first(), QString());
@@ -466,30 +370,22 @@ void TestProvisionJob::appliesStandardLayoutFirst()
                      QStringLiteral("Standard layout is on the router. Port 1 is ether1-WAN. "
                                     "The LAN is 172.16.0.1."),
                      QStringLiteral("Clearing a previous Quillmor link, if there was one...")}));
-    QVERIFY(m_router->engine()->hasAddress(QStringLiteral("172.16.0.1")));
-    QVERIFY(!m_router->engine()->hasAddress(QStringLiteral("192.168.88.1")));
-    QCOMPARE(matching(menuLines(*m_router, QStringLiteral("/interface bridge")),
-                      {QStringLiteral("name=Bridge-Network")})
-                 .size(),
+    QVERIFY(m_router.engine()->hasAddress(QStringLiteral("172.16.0.1")));
+    QVERIFY(!m_router.engine()->hasAddress(QStringLiteral("192.168.88.1")));
+    QCOMPARE(
+        menuCount(QStringLiteral("/interface bridge"), {QStringLiteral("name=Bridge-Network")}), 1);
+    QCOMPARE(menuCount(QStringLiteral("/interface ethernet"),
+                       {QStringLiteral("default-name=ether1"), QStringLiteral("name=ether1-WAN")}),
              1);
-    QCOMPARE(matching(menuLines(*m_router, QStringLiteral("/interface ethernet")),
-                      {QStringLiteral("default-name=ether1"), QStringLiteral("name=ether1-WAN")})
-                 .size(),
-             1);
-    QCOMPARE(matching(menuLines(*m_router, QStringLiteral("/interface bridge port")),
-                      {QStringLiteral("bridge=Bridge-Network")})
-                 .size(),
+    QCOMPARE(menuCount(QStringLiteral("/interface bridge port"),
+                       {QStringLiteral("bridge=Bridge-Network")}),
              4);
-    QCOMPARE(matching(menuLines(*m_router, QStringLiteral("/ip hotspot profile")),
-                      {QStringLiteral("dns-name=login.riverside.net"),
-                       QStringLiteral("name=quillmor-server")})
-                 .size(),
+    QCOMPARE(menuCount(QStringLiteral("/ip hotspot profile"),
+                       {QStringLiteral("dns-name=login.riverside.net"),
+                        QStringLiteral("name=quillmor-server")}),
              1);
     // The link comes after the layout, so the layout's wipe cannot take it away.
-    QCOMPARE(matching(menuLines(*m_router, QStringLiteral("/ip address")),
-                      {QStringLiteral("address=10.20.0.5/32")})
-                 .size(),
-             1);
+    QCOMPARE(menuCount(QStringLiteral("/ip address"), {QStringLiteral("address=10.20.0.5/32")}), 1);
 }
 
 void TestProvisionJob::reportsLayoutFailures_data()
@@ -516,14 +412,12 @@ void TestProvisionJob::reportsLayoutFailures()
     QFETCH(QJsonObject, changes);
     QFETCH(QString, error);
 
-    QVERIFY(startRouter(QStringLiteral("new-router"), changes));
+    QVERIFY(m_router.start(QStringLiteral("new-router"), changes));
     QVERIFY(startBilling(defaultLink()));
     Worker worker;
     RouterTask &task = worker.task;
     JobRecorder recorder(task);
-    task.startProvision(login(),
-                        withOptions(newRouterOptions(), {{QStringLiteral("applyBase"), true}}),
-                        QStringLiteral("Tower"), signIn());
+    startTowerProvision(task, layoutOptions());
     WAIT_FOR_JOB_END(task, recorder, 90000);
 
     QCOMPARE(recorder.oks.first(), false);
@@ -543,25 +437,23 @@ void TestProvisionJob::replacesEarlierLink()
         QJsonObject{{QStringLiteral("name"), QStringLiteral("quillmor-api")},
                     {QStringLiteral("password"), QStringLiteral("old-secret")},
                     {QStringLiteral("group"), QStringLiteral("read")}}};
-    QVERIFY(startRouter(QStringLiteral("earlier-link"), {{QStringLiteral("users"), users}}));
+    QVERIFY(m_router.start(QStringLiteral("earlier-link"), {{QStringLiteral("users"), users}}));
     QVERIFY(startBilling(defaultLink()));
     Worker worker;
     RouterTask &task = worker.task;
     JobRecorder recorder(task);
-    task.startProvision(
-        login(),
-        withOptions(newRouterOptions(), {{QStringLiteral("ifName"), QStringLiteral("wg-old")},
-                                         {QStringLiteral("replace"), true},
-                                         {QStringLiteral("fresh"), false},
-                                         {QStringLiteral("apiDisabled"), true}}),
-        QStringLiteral("Tower"), signIn());
+    startTowerProvision(
+        task, withOptions(newRouterOptions(), {{QStringLiteral("ifName"), QStringLiteral("wg-old")},
+                                               {QStringLiteral("replace"), true},
+                                               {QStringLiteral("fresh"), false},
+                                               {QStringLiteral("apiDisabled"), true}}));
     WAIT_FOR_JOB_END(task, recorder, 90000);
 
     QCOMPARE(recorder.errors.first(), QString());
     QVERIFY(recorder.lines.contains(
         QStringLiteral("Router user quillmor-api now uses the password saved in Quillmor.")));
-    QVERIFY(m_router->engine()->authenticate(QStringLiteral("quillmor-api"),
-                                             QString::fromUtf8(kApiPassword)));
+    QVERIFY(m_router.engine()->authenticate(QStringLiteral("quillmor-api"),
+                                            QString::fromUtf8(kApiPassword)));
 
     const QStringList objects = linkObjects();
     QVERIFY2(!objects.join(QLatin1Char('\n')).contains(QLatin1String("HIgo9xNzJMWLKASShiTqIybx")),
@@ -573,9 +465,8 @@ void TestProvisionJob::replacesEarlierLink()
     QCOMPARE(matching(objects, {QStringLiteral("chain=input")}).size(), 1);
     QCOMPARE(matching(objects, {QStringLiteral("address=198.51.100.23")}).size(), 1);
     // An existing user keeps its own comment.
-    QCOMPARE(matching(menuLines(*m_router, QStringLiteral("/user")),
-                      {QStringLiteral("name=quillmor-api"), QStringLiteral("group=full")})
-                 .size(),
+    QCOMPARE(menuCount(QStringLiteral("/user"),
+                       {QStringLiteral("name=quillmor-api"), QStringLiteral("group=full")}),
              1);
     QVERIFY(matching(objects, {QStringLiteral("name=quillmor-api")}).isEmpty());
 }
@@ -607,13 +498,12 @@ void TestProvisionJob::refusesRouterNotReady()
     QFETCH(QVariantMap, changes);
     QFETCH(QString, error);
 
-    QVERIFY(startRouter(QStringLiteral("new-router")));
+    QVERIFY(m_router.start(QStringLiteral("new-router")));
     QVERIFY(startBilling(defaultLink()));
     Worker worker;
     RouterTask &task = worker.task;
     JobRecorder recorder(task);
-    task.startProvision(login(), withOptions(newRouterOptions(), changes), QStringLiteral("Tower"),
-                        signIn());
+    startTowerProvision(task, withOptions(newRouterOptions(), changes));
     WAIT_FOR_JOB_END(task, recorder, 60000);
 
     QCOMPARE(recorder.oks.first(), false);
@@ -630,6 +520,8 @@ void TestProvisionJob::rejectsAnswerItCannotUse_data()
     QTest::addColumn<QString>("message");
 
     const QJsonValue gone = QJsonValue::Null;
+    const QString badEndpoint =
+        QStringLiteral("Quillmor returned an endpoint this app does not understand.");
     QTest::newRow("router id as number") << QJsonObject{{QStringLiteral("router_id"), 42}}
                                          << QStringLiteral("Quillmor did not return a router id.");
     QTest::newRow("address with command")
@@ -640,15 +532,13 @@ void TestProvisionJob::rejectsAnswerItCannotUse_data()
         << QJsonObject{{QStringLiteral("server_public_key"),
                         QStringLiteral("UnrOR307pe/zrpDakhQNDPHKcOim1fGFJqKScRHpLKAx")}}
         << QStringLiteral("Quillmor returned a tunnel key this app does not understand.");
-    QTest::newRow("port 70000")
-        << QJsonObject{{QStringLiteral("endpoint_port"), 70000}}
-        << QStringLiteral("Quillmor returned an endpoint this app does not understand.");
+    QTest::newRow("port 70000") << QJsonObject{{QStringLiteral("endpoint_port"), 70000}}
+                                << badEndpoint;
     QTest::newRow("port as text 0")
-        << QJsonObject{{QStringLiteral("endpoint_port"), QStringLiteral("0")}}
-        << QStringLiteral("Quillmor returned an endpoint this app does not understand.");
-    QTest::newRow("IPv6 host")
-        << QJsonObject{{QStringLiteral("endpoint_host"), QStringLiteral("2001:db8::1")}}
-        << QStringLiteral("Quillmor returned an endpoint this app does not understand.");
+        << QJsonObject{{QStringLiteral("endpoint_port"), QStringLiteral("0")}} << badEndpoint;
+    QTest::newRow("IPv6 host") << QJsonObject{{QStringLiteral("endpoint_host"),
+                                               QStringLiteral("2001:db8::1")}}
+                               << badEndpoint;
     QTest::newRow("no networks") << QJsonObject{{QStringLiteral("allowed_addresses"), QJsonArray()},
                                                 {QStringLiteral("allowed_address"), gone}}
                                  << QStringLiteral("Quillmor did not return the tunnel networks.");
@@ -663,7 +553,7 @@ void TestProvisionJob::rejectsAnswerItCannotUse()
     QFETCH(QJsonObject, changes);
     QFETCH(QString, message);
 
-    QVERIFY(startRouter(QStringLiteral("new-router")));
+    QVERIFY(m_router.start(QStringLiteral("new-router")));
     QVERIFY(startBilling(defaultLink()));
     BillingSimOverride answer;
     answer.status = 200;
@@ -677,7 +567,7 @@ void TestProvisionJob::rejectsAnswerItCannotUse()
     Worker worker;
     RouterTask &task = worker.task;
     JobRecorder recorder(task);
-    task.startProvision(login(), newRouterOptions(), QStringLiteral("Tower"), signIn());
+    startTowerProvision(task, newRouterOptions());
     WAIT_FOR_JOB_END(task, recorder, 60000);
 
     const QString error = message + QString::fromLatin1(kInterfaceLeft);
@@ -694,9 +584,9 @@ void TestProvisionJob::rejectsAnswerItCannotUse()
 void TestProvisionJob::readsLooseAnswerAndAddsRuleWithoutPosition()
 {
     // An empty filter list has no position 0 to put the rule before.
-    QVERIFY(startRouter(QStringLiteral("new-router"),
-                        {{QStringLiteral("setup"),
-                          QJsonArray{QStringLiteral("/ip firewall filter remove [find]\n")}}}));
+    QVERIFY(m_router.start(QStringLiteral("new-router"),
+                           {{QStringLiteral("setup"),
+                             QJsonArray{QStringLiteral("/ip firewall filter remove [find]\n")}}}));
     QVERIFY(startBilling(
         with(defaultLink(),
              {{QStringLiteral("endpoint_host"), QStringLiteral("vpn.quillmor.com ")},
@@ -707,7 +597,7 @@ void TestProvisionJob::readsLooseAnswerAndAddsRuleWithoutPosition()
     Worker worker;
     RouterTask &task = worker.task;
     JobRecorder recorder(task);
-    task.startProvision(login(), newRouterOptions(), QStringLiteral("Tower"), signIn());
+    startTowerProvision(task, newRouterOptions());
     WAIT_FOR_JOB_END(task, recorder, 90000);
 
     QCOMPARE(recorder.errors.first(), QString());
@@ -724,23 +614,22 @@ void TestProvisionJob::readsLooseAnswerAndAddsRuleWithoutPosition()
              (QStringList{QStringLiteral("Adding the route for 10.20.0.0/16..."),
                           QStringLiteral("Adding the route for 10.30.0.0/16...")}));
 
-    QCOMPARE(matching(menuLines(*m_router, QStringLiteral("/ip firewall filter")),
-                      {QStringLiteral("chain=input"), QStringLiteral("in-interface=quillmor")})
-                 .size(),
+    QCOMPARE(menuCount(QStringLiteral("/ip firewall filter"),
+                       {QStringLiteral("chain=input"), QStringLiteral("in-interface=quillmor")}),
              1);
-    const QStringList peers = menuLines(*m_router, QStringLiteral("/interface wireguard peers"));
+    const QStringList peers = m_router.menuLines(QStringLiteral("/interface wireguard peers"));
     QCOMPARE(peers.size(), 1);
     for (const char *part : {"allowed-address=10.20.0.0/16,10.30.0.0/16", "endpoint-port=500",
                              "persistent-keepalive=25s", "endpoint-address=vpn.quillmor.com "})
         QVERIFY2(peers.first().contains(QLatin1String(part)), qPrintable(peers.first()));
     // Without api_allow_from the first tunnel network opens the API.
-    QCOMPARE(routerSays(QStringLiteral(":put [/ip service get api address]")),
+    QCOMPARE(m_router.routerSays(QStringLiteral(":put [/ip service get api address]")),
              QStringLiteral("10.20.0.0/16"));
 }
 
 void TestProvisionJob::linksWithoutUserWhenNoSafeNetwork()
 {
-    QVERIFY(startRouter(QStringLiteral("new-router")));
+    QVERIFY(m_router.start(QStringLiteral("new-router")));
     QVERIFY(startBilling(
         with(defaultLink(),
              {{QStringLiteral("allowed_addresses"), QJsonArray{QStringLiteral("0.0.0.0/0")}},
@@ -748,7 +637,7 @@ void TestProvisionJob::linksWithoutUserWhenNoSafeNetwork()
     Worker worker;
     RouterTask &task = worker.task;
     JobRecorder recorder(task);
-    task.startProvision(login(), newRouterOptions(), QStringLiteral("Tower"), signIn());
+    startTowerProvision(task, newRouterOptions());
     WAIT_FOR_JOB_END(task, recorder, 90000);
 
     QCOMPARE(recorder.errors.first(), QString());
@@ -760,9 +649,8 @@ void TestProvisionJob::linksWithoutUserWhenNoSafeNetwork()
                                          "Quillmor did not send a safe login network."),
                           QStringLiteral("Adding the shared firewall rules...")}));
     QVERIFY(recorder.lines.filter(QStringLiteral("Adding the route")).isEmpty());
-    QVERIFY(
-        matching(menuLines(*m_router, QStringLiteral("/user")), {QStringLiteral("quillmor-api")})
-            .isEmpty());
+    QVERIFY(matching(m_router.menuLines(QStringLiteral("/user")), {QStringLiteral("quillmor-api")})
+                .isEmpty());
     QVERIFY(!changingCommands().contains(QStringLiteral("/ip/service/set")));
     QCOMPARE(matching(linkObjects(), {QStringLiteral("address=198.51.100.23")}).size(), 1);
 }
@@ -787,14 +675,13 @@ void TestProvisionJob::failsWithoutRouterLogin()
     QFETCH(QJsonObject, changes);
     QFETCH(QString, mgmtUser);
 
-    QVERIFY(startRouter(QStringLiteral("new-router")));
+    QVERIFY(m_router.start(QStringLiteral("new-router")));
     QVERIFY(startBilling(with(defaultLink(), changes)));
     Worker worker;
     RouterTask &task = worker.task;
     JobRecorder recorder(task);
-    task.startProvision(login(),
-                        withOptions(newRouterOptions(), {{QStringLiteral("mgmtUser"), mgmtUser}}),
-                        QStringLiteral("Tower"), signIn());
+    startTowerProvision(task,
+                        withOptions(newRouterOptions(), {{QStringLiteral("mgmtUser"), mgmtUser}}));
     WAIT_FOR_JOB_END(task, recorder, 90000);
 
     const QString error = QStringLiteral(
@@ -802,7 +689,7 @@ void TestProvisionJob::failsWithoutRouterLogin()
     QCOMPARE(recorder.oks.first(), false);
     QCOMPARE(recorder.errors.first(), error);
     QCOMPARE(recorder.lines.last(), error);
-    QCOMPARE(menuLines(*m_router, QStringLiteral("/interface wireguard peers")).size(), 1);
+    QCOMPARE(m_router.menuLines(QStringLiteral("/interface wireguard peers")).size(), 1);
     QVERIFY(!changingCommands().contains(QStringLiteral("/user/add")));
     QVERIFY(!changingCommands().contains(QStringLiteral("/user/set")));
     QVERIFY(!changingCommands().contains(QStringLiteral("/ip/service/set")));
@@ -865,14 +752,14 @@ void TestProvisionJob::opensApiToTheLink()
     QFETCH(QString, line);
     QFETCH(QString, error);
 
-    QVERIFY(startRouter(scenario));
-    const QString apiBefore = routerSays(QStringLiteral(":put [/ip service get api address]"));
+    QVERIFY(m_router.start(scenario));
+    const QString apiBefore =
+        m_router.routerSays(QStringLiteral(":put [/ip service get api address]"));
     QVERIFY(startBilling(defaultLink()));
     Worker worker;
     RouterTask &task = worker.task;
     JobRecorder recorder(task);
-    task.startProvision(login(), withOptions(newRouterOptions(), changes), QStringLiteral("Tower"),
-                        signIn());
+    startTowerProvision(task, withOptions(newRouterOptions(), changes));
     WAIT_FOR_JOB_END(task, recorder, 90000);
 
     QCOMPARE(recorder.errors.first(), error);
@@ -881,9 +768,10 @@ void TestProvisionJob::opensApiToTheLink()
         QStringLiteral("Router user quillmor-api was created from this Quillmor account."));
     QVERIFY(user > 0);
     QCOMPARE(recorder.lines.at(user + 1), error.isEmpty() ? line : error);
-    QCOMPARE(routerSays(QStringLiteral(":put [/ip service get api address]")),
+    QCOMPARE(m_router.routerSays(QStringLiteral(":put [/ip service get api address]")),
              apiAfter.isEmpty() ? apiBefore : apiAfter);
-    QCOMPARE(routerSays(QStringLiteral(":put [/ip service get api port]")), QStringLiteral("8728"));
+    QCOMPARE(m_router.routerSays(QStringLiteral(":put [/ip service get api port]")),
+             QStringLiteral("8728"));
     QCOMPARE(changingCommands().contains(QStringLiteral("/ip/service/set")),
              line == QStringLiteral("Opening the API on the Quillmor link..."));
 }
@@ -913,7 +801,8 @@ void TestProvisionJob::endsWaitWithoutConfirmation()
     QFETCH(bool, handshake);
     QFETCH(QString, message);
 
-    QVERIFY(startRouter(QStringLiteral("new-router"), {{QStringLiteral("wireguard"), wireguard}}));
+    QVERIFY(
+        m_router.start(QStringLiteral("new-router"), {{QStringLiteral("wireguard"), wireguard}}));
     QVERIFY(startBilling(defaultLink(), 1, false));
     Worker worker;
     RouterTask &task = worker.task;
@@ -923,7 +812,7 @@ void TestProvisionJob::endsWaitWithoutConfirmation()
         if (line == QLatin1String("Adding the shared firewall rules..."))
             waited.start();
     });
-    task.startProvision(login(), newRouterOptions(), QStringLiteral("Tower"), signIn());
+    startTowerProvision(task, newRouterOptions());
     WAIT_FOR_JOB_END(task, recorder, 120000);
 
     QCOMPARE(recorder.errors.first(), QString());
@@ -946,7 +835,7 @@ void TestProvisionJob::endsWaitWithoutConfirmation()
 
 void TestProvisionJob::stopsWaitingOnCancel()
 {
-    QVERIFY(startRouter(
+    QVERIFY(m_router.start(
         QStringLiteral("new-router"),
         {{QStringLiteral("wireguard"), QJsonObject{{QStringLiteral("handshake"), false}}}}));
     QVERIFY(startBilling(defaultLink(), 1, false));
@@ -960,7 +849,7 @@ void TestProvisionJob::stopsWaitingOnCancel()
             task.requestCancel();
         }
     });
-    task.startProvision(login(), newRouterOptions(), QStringLiteral("Tower"), signIn());
+    startTowerProvision(task, newRouterOptions());
     WAIT_FOR_JOB_END(task, recorder, 90000);
 
     const QString message = QStringLiteral(

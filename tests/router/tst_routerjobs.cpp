@@ -1,21 +1,12 @@
 #include "jobrecorder.h"
 #include "router/routertask.h"
-#include "routersim.h"
-#include "ssh/sshclient.h"
+#include "routersimfixture.h"
 
-#include <memory>
-
-#include <QDir>
-#include <QFile>
 #include <QJsonArray>
-#include <QJsonDocument>
 #include <QJsonObject>
-#include <QTemporaryDir>
 #include <QTest>
 
 namespace {
-
-const char kRouterPassword[] = "fieldpass";
 
 QJsonObject upstreamWithPppoe(const QString &user, const QString &password)
 {
@@ -51,89 +42,17 @@ private slots:
     void failsStepOnRouterOsError();
 
 private:
-    [[nodiscard]] bool startSim(const QString &scenario, const QJsonObject &changes = {});
-    [[nodiscard]] RouterLogin login() const;
-    [[nodiscard]] QString routerSays(const QString &script);
-    [[nodiscard]] QStringList commandsRun() const;
-
-    QTemporaryDir m_dir;
-    QString m_scenarioDir;
-    std::unique_ptr<RouterSim> m_sim;
+    RouterSimFixture m_sim;
 };
 
 void TestRouterJobs::initTestCase()
 {
-    QVERIFY(m_dir.isValid());
-    m_scenarioDir = QDir(qEnvironmentVariable("QUILLMOR_TEST_SOURCE_DIR"))
-                        .filePath(QStringLiteral("tools/routeros-sim/scenarios"));
-    QVERIFY2(QDir(m_scenarioDir).exists(), qPrintable(m_scenarioDir));
+    m_sim.initTestCase();
 }
 
 void TestRouterJobs::cleanup()
 {
-    if (m_sim)
-        m_sim->stop();
-    m_sim.reset();
-}
-
-bool TestRouterJobs::startSim(const QString &scenario, const QJsonObject &changes)
-{
-    const QString path = QDir(m_scenarioDir).filePath(scenario + QStringLiteral(".json"));
-    m_sim = std::make_unique<RouterSim>();
-    QString error;
-    if (!m_sim->start(path, m_dir.filePath(QStringLiteral("host_key")), 0, &error)) {
-        qWarning("%s", qPrintable(error));
-        return false;
-    }
-    if (changes.isEmpty())
-        return true;
-    // A variant of the scenario: its own keys replaced, its files still found next to it.
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return false;
-    QJsonObject variant = QJsonDocument::fromJson(file.readAll()).object();
-    for (auto it = changes.begin(); it != changes.end(); ++it)
-        variant.insert(it.key(), it.value());
-    if (!m_sim->engine()->loadScenario(variant, m_scenarioDir, &error)) {
-        qWarning("%s", qPrintable(error));
-        return false;
-    }
-    return true;
-}
-
-RouterLogin TestRouterJobs::login() const
-{
-    RouterLogin login;
-    login.host = QStringLiteral("127.0.0.1");
-    login.port = m_sim->port();
-    login.user = QStringLiteral("admin");
-    login.password = QString::fromLatin1(kRouterPassword);
-    return login;
-}
-
-QString TestRouterJobs::routerSays(const QString &script)
-{
-    SshClient client;
-    QString error;
-    if (!client.connectToRouter(QStringLiteral("127.0.0.1"), m_sim->port(), QStringLiteral("admin"),
-                                QString::fromLatin1(kRouterPassword), &error))
-        return QStringLiteral("sign-in failed: ") + error;
-    QString out;
-    if (!client.execute(script, &out, &error, 20000))
-        return QStringLiteral("failed: ") + error;
-    return out.trimmed();
-}
-
-QStringList TestRouterJobs::commandsRun() const
-{
-    QStringList commands;
-    const QJsonArray log = m_sim->engine()->commandLog();
-    for (const QJsonValue &entry : log) {
-        const QJsonObject o = entry.toObject();
-        commands << o.value(QStringLiteral("path")).toString() + QLatin1Char('/') +
-                        o.value(QStringLiteral("verb")).toString();
-    }
-    return commands;
+    m_sim.cleanup();
 }
 
 void TestRouterJobs::inspectsScenarios_data()
@@ -214,11 +133,11 @@ void TestRouterJobs::inspectsScenarios()
     QFETCH(QString, scenario);
     QFETCH(QVariantMap, expected);
 
-    QVERIFY(startSim(scenario));
+    QVERIFY(m_sim.start(scenario));
     Worker worker;
     RouterTask &task = worker.task;
     JobRecorder recorder(task);
-    task.startInspect(login());
+    task.startInspect(m_sim.login());
     WAIT_FOR_JOB_END(task, recorder, 90000);
 
     QCOMPARE(recorder.errors.first(), QString());
@@ -236,52 +155,13 @@ void TestRouterJobs::inspectsScenarios()
                                          : QStringLiteral("no"));
     QCOMPARE(recorder.lines.last(), summary);
     // The inspection only reads.
-    for (const QString &command : commandsRun()) {
+    for (const QString &command : m_sim.commandsRun()) {
         QVERIFY2(!command.endsWith(QLatin1String("/add")) &&
                      !command.endsWith(QLatin1String("/set")) &&
                      !command.endsWith(QLatin1String("/remove")),
                  qPrintable(command));
     }
 }
-
-namespace {
-
-// The export with its continuation lines joined, one command per line.
-QStringList exportLines(RouterSim &sim)
-{
-    QString text = sim.engine()->exportState();
-    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-    text.replace(QStringLiteral("\\\n    "), QString());
-    return text.split(QLatin1Char('\n'));
-}
-
-// The export lines of one menu ("/ip dhcp-client"), without the menu line itself.
-QStringList menuLines(RouterSim &sim, const QString &menu)
-{
-    QStringList lines;
-    bool inMenu = false;
-    for (const QString &line : exportLines(sim)) {
-        if (line.startsWith(QLatin1Char('/')))
-            inMenu = line == menu;
-        else if (inMenu && !line.trimmed().isEmpty())
-            lines << line.trimmed();
-    }
-    return lines;
-}
-
-bool hasEntry(const QStringList &lines, const QStringList &parts)
-{
-    for (const QString &line : lines) {
-        bool all = true;
-        for (const QString &part : parts)
-            all = all && line.contains(part);
-        if (all)
-            return true;
-    }
-    return false;
-}
-
-} // namespace
 
 void TestRouterJobs::setsUpDhcpWan_data()
 {
@@ -306,11 +186,11 @@ void TestRouterJobs::setsUpDhcpWan()
     QFETCH(QString, warning);
     QFETCH(int, probes);
 
-    QVERIFY(startSim(QStringLiteral("no-internet-bridged")));
+    QVERIFY(m_sim.start(QStringLiteral("no-internet-bridged")));
     Worker worker;
     RouterTask &task = worker.task;
     JobRecorder recorder(task);
-    task.startWan(login(), mode, QString(), QString(), true, false, false);
+    task.startWan(m_sim.login(), mode, QString(), QString(), true, false, false);
     WAIT_FOR_JOB_END(task, recorder, 60000);
 
     QCOMPARE(recorder.errors.first(), warning);
@@ -320,10 +200,10 @@ void TestRouterJobs::setsUpDhcpWan()
     QCOMPARE(recorder.lines.filter(QStringLiteral("Checking internet")).size(), probes);
     QCOMPARE(task.wanMode(), mode);
 
-    const QStringList ports = menuLines(*m_sim, QStringLiteral("/interface bridge port"));
+    const QStringList ports = m_sim.menuLines(QStringLiteral("/interface bridge port"));
     QCOMPARE(hasEntry(ports, {QStringLiteral("interface=ether1")}), !portLeavesBridge);
     QVERIFY(hasEntry(ports, {QStringLiteral("interface=ether2")}));
-    const QStringList clients = menuLines(*m_sim, QStringLiteral("/ip dhcp-client"));
+    const QStringList clients = m_sim.menuLines(QStringLiteral("/ip dhcp-client"));
     QCOMPARE(clients.size(), 1);
     QVERIFY2(hasEntry(clients, {QStringLiteral("interface=ether1"),
                                 QStringLiteral("comment=quillmor-onboard")}),
@@ -332,18 +212,18 @@ void TestRouterJobs::setsUpDhcpWan()
 
 void TestRouterJobs::switchesOnExistingDhcpClient()
 {
-    QVERIFY(startSim(QStringLiteral("new-router")));
+    QVERIFY(m_sim.start(QStringLiteral("new-router")));
     Worker worker;
     RouterTask &task = worker.task;
     JobRecorder recorder(task);
-    task.startWan(login(), QStringLiteral("dhcp"), QString(), QString(), true, true, false);
+    task.startWan(m_sim.login(), QStringLiteral("dhcp"), QString(), QString(), true, true, false);
     WAIT_FOR_JOB_END(task, recorder, 60000);
 
     QCOMPARE(recorder.errors.first(), QString());
     QVERIFY(recorder.internet);
-    QVERIFY(!commandsRun().contains(QStringLiteral("/ip/dhcp-client/add")));
-    QVERIFY(commandsRun().contains(QStringLiteral("/ip/dhcp-client/set")));
-    QCOMPARE(menuLines(*m_sim, QStringLiteral("/ip dhcp-client")).size(), 1);
+    QVERIFY(!m_sim.commandsRun().contains(QStringLiteral("/ip/dhcp-client/add")));
+    QVERIFY(m_sim.commandsRun().contains(QStringLiteral("/ip/dhcp-client/set")));
+    QCOMPARE(m_sim.menuLines(QStringLiteral("/ip dhcp-client")).size(), 1);
 }
 
 void TestRouterJobs::setsUpPppoeWanWithHostilePassword()
@@ -356,13 +236,13 @@ void TestRouterJobs::setsUpPppoeWanWithHostilePassword()
         QJsonObject{{QStringLiteral("command"), QStringLiteral("^/ping")},
                     {QStringLiteral("error"), QStringLiteral("failure: timeout")},
                     {QStringLiteral("times"), 1}}};
-    QVERIFY(startSim(QStringLiteral("new-router"),
-                     {{QStringLiteral("upstream"), upstreamWithPppoe(user, received)},
-                      {QStringLiteral("faults"), faults}}));
+    QVERIFY(m_sim.start(QStringLiteral("new-router"),
+                        {{QStringLiteral("upstream"), upstreamWithPppoe(user, received)},
+                         {QStringLiteral("faults"), faults}}));
     Worker worker;
     RouterTask &task = worker.task;
     JobRecorder recorder(task);
-    task.startWan(login(), QStringLiteral("pppoe"), user, password, true, false, false);
+    task.startWan(m_sim.login(), QStringLiteral("pppoe"), user, password, true, false, false);
     WAIT_FOR_JOB_END(task, recorder, 60000);
 
     QCOMPARE(recorder.errors.first(), QString());
@@ -370,40 +250,42 @@ void TestRouterJobs::setsUpPppoeWanWithHostilePassword()
     QVERIFY(recorder.internet);
     QCOMPARE(recorder.lines.filter(QStringLiteral("Checking internet")).size(), 2);
 
-    const QStringList clients = menuLines(*m_sim, QStringLiteral("/interface pppoe-client"));
+    const QStringList clients = m_sim.menuLines(QStringLiteral("/interface pppoe-client"));
     QVERIFY2(
         hasEntry(clients, {QStringLiteral("name=quillmor-wan"), QStringLiteral("interface=ether1"),
                            QStringLiteral("comment=quillmor-onboard")}),
         qPrintable(clients.join(QLatin1Char('\n'))));
-    QCOMPARE(routerSays(QStringLiteral(":put [/interface pppoe-client get quillmor-wan password]")),
+    QCOMPARE(m_sim.routerSays(
+                 QStringLiteral(":put [/interface pppoe-client get quillmor-wan password]")),
              received);
-    QCOMPARE(routerSays(QStringLiteral(":put [/interface pppoe-client get quillmor-wan user]")),
-             user);
-    QVERIFY(hasEntry(menuLines(*m_sim, QStringLiteral("/interface list member")),
+    QCOMPARE(
+        m_sim.routerSays(QStringLiteral(":put [/interface pppoe-client get quillmor-wan user]")),
+        user);
+    QVERIFY(hasEntry(m_sim.menuLines(QStringLiteral("/interface list member")),
                      {QStringLiteral("interface=quillmor-wan"), QStringLiteral("list=WAN"),
                       QStringLiteral("comment=quillmor-onboard")}));
 }
 
 void TestRouterJobs::addsPppoeWithoutWanList()
 {
-    QVERIFY(startSim(QStringLiteral("no-internet-bridged"),
-                     {{QStringLiteral("upstream"),
-                       upstreamWithPppoe(QStringLiteral("u"), QStringLiteral("s"))}}));
+    QVERIFY(m_sim.start(QStringLiteral("no-internet-bridged"),
+                        {{QStringLiteral("upstream"),
+                          upstreamWithPppoe(QStringLiteral("u"), QStringLiteral("s"))}}));
     Worker worker;
     RouterTask &task = worker.task;
     JobRecorder recorder(task);
-    task.startWan(login(), QStringLiteral("split-pppoe"), QStringLiteral("u"), QStringLiteral("s"),
-                  true, false, false);
+    task.startWan(m_sim.login(), QStringLiteral("split-pppoe"), QStringLiteral("u"),
+                  QStringLiteral("s"), true, false, false);
     WAIT_FOR_JOB_END(task, recorder, 60000);
 
     QCOMPARE(recorder.errors.first(), QString());
     QCOMPARE(recorder.oks.first(), true);
     QVERIFY(recorder.internet);
-    QVERIFY(!hasEntry(menuLines(*m_sim, QStringLiteral("/interface bridge port")),
+    QVERIFY(!hasEntry(m_sim.menuLines(QStringLiteral("/interface bridge port")),
                       {QStringLiteral("interface=ether1")}));
-    QVERIFY(hasEntry(menuLines(*m_sim, QStringLiteral("/interface pppoe-client")),
+    QVERIFY(hasEntry(m_sim.menuLines(QStringLiteral("/interface pppoe-client")),
                      {QStringLiteral("name=quillmor-wan")}));
-    QVERIFY(!hasEntry(menuLines(*m_sim, QStringLiteral("/interface list member")),
+    QVERIFY(!hasEntry(m_sim.menuLines(QStringLiteral("/interface list member")),
                       {QStringLiteral("quillmor-wan")}));
 }
 
@@ -436,13 +318,13 @@ void TestRouterJobs::failsStepOnRouterOsError()
     const QJsonArray faults{
         QJsonObject{{QStringLiteral("command"), QStringLiteral("^/ip/dhcp-client/add")},
                     {QStringLiteral("error"), phrase}}};
-    QVERIFY(startSim(
+    QVERIFY(m_sim.start(
         QStringLiteral("no-internet-bridged"),
         {{QStringLiteral("faults"), faults}, {QStringLiteral("exitStatusOnError"), exitStatus}}));
     Worker worker;
     RouterTask &task = worker.task;
     JobRecorder recorder(task);
-    task.startWan(login(), QStringLiteral("dhcp"), QString(), QString(), true, false, false);
+    task.startWan(m_sim.login(), QStringLiteral("dhcp"), QString(), QString(), true, false, false);
     WAIT_FOR_JOB_END(task, recorder, 60000);
 
     QCOMPARE(recorder.oks.first(), false);

@@ -67,6 +67,24 @@ struct ResultSpies
     QSignalSpy hotspot;
 };
 
+// The probe's answer with a default route, with and without a ping coming back.
+const char kOnline[] = "QM_ROUTE=1\r\nQM_PING=1\r\nQM_DONE=1\r\n";
+const char kNoPing[] = "QM_ROUTE=1\r\nQM_PING=0\r\nQM_DONE=1\r\n";
+
+// The sign-in takes long enough for a second start to meet a busy worker; every later script
+// finds the internet.
+ExecOutcome slowSignInThenOnline(const QString &script)
+{
+    ExecOutcome outcome;
+    if (script == QLatin1String(kIdentityProbe)) {
+        outcome.out = "QM_IDENTITY=MikroTik\r\n";
+        outcome.delayMs = 1500;
+    } else {
+        outcome.out = kOnline;
+    }
+    return outcome;
+}
+
 QList<qsizetype> onlyKind(int kind)
 {
     QList<qsizetype> counts{0, 0, 0, 0};
@@ -207,16 +225,7 @@ void TestRouterTask::cancelsDuringSignInProbe()
 
 void TestRouterTask::refusesSecondStartWhileBusy()
 {
-    answer([](const QString &script) {
-        ExecOutcome outcome;
-        if (script == QLatin1String(kIdentityProbe)) {
-            outcome.out = "QM_IDENTITY=MikroTik\r\n";
-            outcome.delayMs = 1500;
-        } else {
-            outcome.out = "QM_ROUTE=1\r\nQM_PING=1\r\nQM_DONE=1\r\n";
-        }
-        return outcome;
-    });
+    answer(slowSignInThenOnline);
     Worker worker;
     RouterTask &task = worker.task;
     JobRecorder recorder(task);
@@ -253,16 +262,7 @@ void TestRouterTask::refusesSecondStartWhileBusy()
 
 void TestRouterTask::refusesEveryKindOnItsOwnSignal()
 {
-    answer([](const QString &script) {
-        ExecOutcome outcome;
-        if (script == QLatin1String(kIdentityProbe)) {
-            outcome.out = "QM_IDENTITY=MikroTik\r\n";
-            outcome.delayMs = 1500;
-        } else {
-            outcome.out = "QM_ROUTE=1\r\nQM_PING=1\r\nQM_DONE=1\r\n";
-        }
-        return outcome;
-    });
+    answer(slowSignInThenOnline);
     Worker worker;
     RouterTask &task = worker.task;
     JobRecorder recorder(task);
@@ -435,7 +435,7 @@ void TestRouterTask::keepsLastErrorAfterLaterSuccess()
     answer([](const QString &script) {
         ExecOutcome outcome;
         if (!script.startsWith(QLatin1String(":put (\"QM_IDENTITY")))
-            outcome.out = "QM_ROUTE=1\r\nQM_PING=1\r\nQM_DONE=1\r\n";
+            outcome.out = kOnline;
         return outcome;
     });
     JobRecorder recorder(task);
@@ -457,8 +457,7 @@ void TestRouterTask::probesUntilInternetAppears()
         ExecOutcome outcome;
         if (script.startsWith(QLatin1String(":put (\"QM_ROUTE="))) {
             ++probes;
-            outcome.out = probes < 3 ? QByteArray("QM_ROUTE=1\r\nQM_PING=0\r\nQM_DONE=1\r\n")
-                                     : QByteArray("QM_ROUTE=1\r\nQM_PING=1\r\nQM_DONE=1\r\n");
+            outcome.out = probes < 3 ? QByteArray(kNoPing) : QByteArray(kOnline);
         }
         return outcome;
     });
@@ -490,7 +489,7 @@ void TestRouterTask::keepsLastProbeWhenCancelledBetweenProbes()
         ExecOutcome outcome;
         if (script.startsWith(QLatin1String(":put (\"QM_ROUTE="))) {
             task.requestCancel();
-            outcome.out = "QM_ROUTE=1\r\nQM_PING=0\r\nQM_DONE=1\r\n";
+            outcome.out = kNoPing;
         }
         return outcome;
     });
@@ -638,7 +637,7 @@ void TestRouterTask::dropsProbeFlagsWhenProbeFails()
         ExecOutcome outcome;
         if (script == QLatin1String(kProbe)) {
             ++probes;
-            outcome.out = probes == 1 ? QByteArray("QM_ROUTE=1\r\nQM_PING=0\r\nQM_DONE=1\r\n")
+            outcome.out = probes == 1 ? QByteArray(kNoPing)
                                       : QByteArray("bad command name ping (line 1 column 80)\r\n");
         }
         return outcome;
