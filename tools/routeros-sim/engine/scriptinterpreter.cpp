@@ -16,6 +16,24 @@ const QString kFetchFailed = QStringLiteral("failure: connection timeout");
 const QString kNoProperty = QStringLiteral("input does not match any value of value-name");
 const QString kMissingNumbers = QStringLiteral("missing value(s) of argument(s) numbers");
 
+// Holds one variable scope for as long as a block runs, however it ends (a RouterOS error that an
+// outer on-error catches included).
+class ScopedVariables
+{
+public:
+    ScopedVariables(QList<QHash<QString, RosValue>> &scopes, QHash<QString, RosValue> variables)
+        : m_scopes(scopes)
+    {
+        m_scopes.append(std::move(variables));
+    }
+    ~ScopedVariables() { m_scopes.removeLast(); }
+    ScopedVariables(const ScopedVariables &) = delete;
+    ScopedVariables &operator=(const ScopedVariables &) = delete;
+
+private:
+    QList<QHash<QString, RosValue>> &m_scopes;
+};
+
 bool isYes(const QString &v)
 {
     return v == QLatin1String("yes") || v == QLatin1String("true");
@@ -78,15 +96,9 @@ ScriptInterpreter::Result ScriptInterpreter::run(const ScriptBlock &block)
 
 void ScriptInterpreter::runBlock(const ScriptBlock &block)
 {
-    m_scopes.append(QHash<QString, RosValue>());
-    try {
-        for (const ScriptStatementPtr &st : block.statements)
-            exec(*st);
-    } catch (...) {
-        m_scopes.removeLast();
-        throw;
-    }
-    m_scopes.removeLast();
+    const ScopedVariables scope(m_scopes, {});
+    for (const ScriptStatementPtr &st : block.statements)
+        exec(*st);
 }
 
 void ScriptInterpreter::runValueBlock(const ScriptExprPtr &e)
@@ -325,14 +337,10 @@ RosValue ScriptInterpreter::runGlobal(const ScriptStatement &st)
         } catch (const Error &e) {
             if (!e.catchable)
                 throw;
-            m_scopes.append({{name, RosValue::str(e.message)}});
-            try {
+            {
+                const ScopedVariables scope(m_scopes, {{name, RosValue::str(e.message)}});
                 runValueBlock(named.value(QStringLiteral("do")));
-            } catch (...) {
-                m_scopes.removeLast();
-                throw;
             }
-            m_scopes.removeLast();
             return RosValue::boolean(true);
         }
         return RosValue::boolean(false);
@@ -358,14 +366,8 @@ RosValue ScriptInterpreter::runGlobal(const ScriptStatement &st)
                 : list.kind() == RosValue::Kind::Nothing ? QList<RosValue>()
                                                          : QList<RosValue>{list};
         for (const RosValue &item : items) {
-            m_scopes.append({{counter, item}});
-            try {
-                runValueBlock(named.value(QStringLiteral("do")));
-            } catch (...) {
-                m_scopes.removeLast();
-                throw;
-            }
-            m_scopes.removeLast();
+            const ScopedVariables scope(m_scopes, {{counter, item}});
+            runValueBlock(named.value(QStringLiteral("do")));
         }
         return RosValue();
     }
@@ -383,14 +385,8 @@ RosValue ScriptInterpreter::runGlobal(const ScriptStatement &st)
         if (step == 0)
             step = 1;
         for (qint64 i = from; step > 0 ? i <= to : i >= to; i += step) {
-            m_scopes.append({{counter, RosValue::num(i)}});
-            try {
-                runValueBlock(named.value(QStringLiteral("do")));
-            } catch (...) {
-                m_scopes.removeLast();
-                throw;
-            }
-            m_scopes.removeLast();
+            const ScopedVariables scope(m_scopes, {{counter, RosValue::num(i)}});
+            runValueBlock(named.value(QStringLiteral("do")));
         }
         return RosValue();
     }
