@@ -62,7 +62,7 @@ QString messagePassword(ssh_message message)
 }
 
 // A listening socket on 127.0.0.1; port 0 picks a free one. -1 on failure, errno set.
-int openListener(quint16 port)
+int listenOn(quint16 port)
 {
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0)
@@ -122,6 +122,8 @@ public:
     void listenLoop();
     [[nodiscard]] Admission admission(const QString &address) const;
     void recheckListeners();
+    // Adds a listening port; 0 on failure.
+    [[nodiscard]] quint16 openListener(const QString &routerAddress, quint16 port, QString *error);
     void acceptOn(const FrontListener &listener, std::vector<int> *heldFds);
     void wake(char reason);
     // Reads and throws away whatever the peer sends until it leaves or we stop.
@@ -199,7 +201,7 @@ void SshFrontPrivate::recheckListeners()
             listener.fd = -1;
         } else if (!refused && listener.fd < 0) {
             // Fails only if something else took the port meanwhile; the next recheck tries again.
-            listener.fd = openListener(listener.port);
+            listener.fd = listenOn(listener.port);
         }
     }
 }
@@ -592,12 +594,13 @@ bool SshFront::start(quint16 port, QString *error)
         return fail(QStringLiteral("Could not create the stop pipe."));
     d->stopping.store(false);
     d->running = true;
-    d->port = addListener(d->routerAddress, port, error);
+    d->port = d->openListener(d->routerAddress, port, error);
     if (d->port == 0) {
         stop();
         return false;
     }
     d->listener = std::thread([this] { d->listenLoop(); });
+    recheckAdmission();
     return true;
 }
 
@@ -613,7 +616,16 @@ quint16 SshFront::addListener(const QString &routerAddress, quint16 port, QStrin
             *error = QStringLiteral("The SSH front is not running.");
         return 0;
     }
-    const int fd = openListener(port);
+    const quint16 bound = d->openListener(routerAddress, port, error);
+    // A listener for an address that refuses closes before this returns.
+    if (bound != 0)
+        recheckAdmission();
+    return bound;
+}
+
+quint16 SshFrontPrivate::openListener(const QString &routerAddress, quint16 port, QString *error)
+{
+    const int fd = listenOn(port);
     if (fd < 0) {
         if (error)
             *error = QStringLiteral("Could not listen on 127.0.0.1 port %1: %2")
@@ -625,12 +637,8 @@ quint16 SshFront::addListener(const QString &routerAddress, quint16 port, QStrin
     listener.routerAddress = routerAddress;
     listener.port = boundPort(fd);
     listener.fd = fd;
-    {
-        std::lock_guard<std::mutex> lock(d->listenerMutex);
-        d->listeners.push_back(listener);
-    }
-    // The loop takes the new socket in, and closes it at once if its address refuses.
-    d->wake('r');
+    std::lock_guard<std::mutex> lock(listenerMutex);
+    listeners.push_back(listener);
     return listener.port;
 }
 
