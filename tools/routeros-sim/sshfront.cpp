@@ -488,6 +488,14 @@ void SshFrontPrivate::serve(FrontConnection *connection, ssh_session session,
         finish();
         return;
     }
+    if (outcome.reset) {
+        ssh_blocking_flush(session, CloseGraceMs);
+        const linger abort {1, 0};
+        ::setsockopt(connection->fd, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
+        sayGoodbye = false;
+        finish();
+        return;
+    }
 
     ssh_channel_request_send_exit_status(channel, outcome.exitStatus);
     ssh_channel_send_eof(channel);

@@ -146,7 +146,7 @@ public:
             return;
         *lines = lines->mid(0, cut);
         if (m_resetAt >= 0)
-            outcome->drop = true;
+            outcome->reset = true;
         else
             outcome->silent = true;
     }
