@@ -69,7 +69,7 @@ private slots:
     void operatorMovingChangesThePath();
     void sessionThatLosesItsPathHearsNothingMore_data();
     void sessionThatLosesItsPathHearsNothingMore();
-    void sessionToAnotherAddressKeepsItsPath();
+    void sessionsFollowTheAddressTheyCameIn();
 };
 
 void TestManagementPath::newConnectionsFollowThePath_data()
@@ -294,7 +294,7 @@ void TestManagementPath::sessionThatLosesItsPathHearsNothingMore()
     QVERIFY(!survived.silent && !survived.reset);
 }
 
-void TestManagementPath::sessionToAnotherAddressKeepsItsPath()
+void TestManagementPath::sessionsFollowTheAddressTheyCameIn()
 {
     // Two addresses on the bridge; the session came in on the one that stays.
     auto engine = router({QStringLiteral("/ip address add address=192.168.88.2/24 interface=bridge")});
@@ -306,6 +306,13 @@ void TestManagementPath::sessionToAnotherAddressKeepsItsPath()
     QVERIFY(!kept.silent);
     QCOMPARE(engine->admit(QStringLiteral("192.168.88.2")), Admission::Answer);
     QCOMPARE(engine->admit(QStringLiteral("192.168.88.1")), Admission::NoAnswer);
+
+    // A session let in on 192.168.88.1 before that: its script runs, it hears nothing.
+    const ExecOutcome late = exec(*engine, QStringLiteral(":put late; /ip pool add name=late ranges=10.1.1.2"),
+                                  QStringLiteral("192.168.88.1"));
+    QCOMPARE(late.out, QByteArray());
+    QVERIFY(late.silent);
+    QCOMPARE(read(*engine, QStringLiteral("[:len [/ip pool find name=late]]")), QStringLiteral("1"));
 }
 
 QTEST_GUILESS_MAIN(TestManagementPath)
