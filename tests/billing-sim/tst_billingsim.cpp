@@ -1,6 +1,7 @@
 #include "api/quillmorapi.h"
 #include "billingsim.h"
 
+#include <QElapsedTimer>
 #include <QJsonArray>
 #include <QProcess>
 #include <QRegularExpression>
@@ -61,6 +62,7 @@ private slots:
     void reportsOnlineAfterPolls_data();
     void reportsOnlineAfterPolls();
     void installsAndRecordsHotspot();
+    void delaysAndReplacesAnswers();
     void programServesDemo();
 
 private:
@@ -237,6 +239,35 @@ void TestBillingSim::installsAndRecordsHotspot()
         QCOMPARE(saved.value(QStringLiteral("hotspot_path")).toString(),
                  QStringLiteral("/hotspot/login.html"));
     }
+}
+
+void TestBillingSim::delaysAndReplacesAnswers()
+{
+    BillingSim sim;
+    QVERIFY(sim.start(scenario()));
+    use(sim);
+    BillingSimOverride slow;
+    slow.status = 503;
+    slow.replaceBody = true;
+    slow.body = QByteArrayLiteral("{\"message\":\"Back soon.\"}");
+    slow.delayMs = 600;
+    sim.setOverride(QStringLiteral("/api/v1/desktop/stations"), slow);
+
+    QuillmorApi api;
+    QElapsedTimer clock;
+    clock.start();
+    const ApiReply reply =
+        api.request(QStringLiteral("GET"), QStringLiteral("/api/v1/desktop/stations"), nullptr,
+                    5000);
+    QVERIFY2(clock.elapsed() >= 600, qPrintable(QString::number(clock.elapsed())));
+    QCOMPARE(reply.status, 503);
+    QCOMPARE(reply.message, QStringLiteral("Back soon."));
+
+    // The override answers for one path only; the service itself still answers the others.
+    const ApiReply other = api.request(
+        QStringLiteral("GET"), QStringLiteral("/api/v1/desktop/routers"), nullptr, 5000);
+    QCOMPARE(other.status, 401);
+    QCOMPARE(other.message, QStringLiteral("Sign in again. This session is not valid."));
 }
 
 void TestBillingSim::programServesDemo()

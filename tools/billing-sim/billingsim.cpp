@@ -32,7 +32,7 @@ bool BillingSim::start(const QJsonObject &scenario, quint16 port, QString *error
     m_thread.start();
 
     quint16 bound = 0;
-    QMetaObject::invokeMethod(server, "listen", Qt::BlockingQueuedConnection,
+    QMetaObject::invokeMethod(server, "listenOn", Qt::BlockingQueuedConnection,
                               Q_RETURN_ARG(quint16, bound), Q_ARG(quint16, port));
     m_server = server;
     if (bound == 0) {
