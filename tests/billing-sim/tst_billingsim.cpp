@@ -3,9 +3,13 @@
 
 #include <QElapsedTimer>
 #include <QJsonArray>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSignalSpy>
+#include <QSslConfiguration>
+#include <QTemporaryDir>
 #include <QTest>
 
 namespace {
@@ -63,7 +67,7 @@ private slots:
     void reportsOnlineAfterPolls();
     void installsAndRecordsHotspot();
     void delaysAndReplacesAnswers();
-    void programServesDemo();
+    void programServesDemoOverHttps();
 
 private:
     void use(const BillingSim &sim, const QString &key = kKey);
@@ -73,6 +77,7 @@ void TestBillingSim::cleanup()
 {
     qunsetenv("QUILLMOR_BASE_URL");
     qunsetenv("QUILLMOR_API_KEY");
+    qunsetenv("QUILLMOR_CA_FILE");
 }
 
 void TestBillingSim::use(const BillingSim &sim, const QString &key)
@@ -270,12 +275,15 @@ void TestBillingSim::delaysAndReplacesAnswers()
     QCOMPARE(other.message, QStringLiteral("Sign in again. This session is not valid."));
 }
 
-void TestBillingSim::programServesDemo()
+void TestBillingSim::programServesDemoOverHttps()
 {
+    QTemporaryDir folder;
+    QVERIFY(folder.isValid());
     QProcess program;
     program.start(QStringLiteral(BILLING_SIM_PROGRAM),
                   {QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--scenario"),
-                   QStringLiteral(BILLING_SIM_DEMO), QStringLiteral("--quiet")});
+                   QStringLiteral(BILLING_SIM_DEMO), QStringLiteral("--quiet"),
+                   QStringLiteral("--https"), folder.path()});
     QVERIFY(program.waitForStarted());
     QByteArray output;
     const QRegularExpression portLine(QStringLiteral("^port (\\d+)$"),
@@ -284,7 +292,14 @@ void TestBillingSim::programServesDemo()
                   portLine.match(QString::fromUtf8(output)).hasMatch()),
                  program.readAllStandardError().constData());
     const QString port = portLine.match(QString::fromUtf8(output)).captured(1);
-    qputenv("QUILLMOR_BASE_URL", QStringLiteral("http://127.0.0.1:%1").arg(port).toUtf8());
+    const QString certificate =
+        QRegularExpression(QStringLiteral("^certificate (.+)$"), QRegularExpression::MultilineOption)
+            .match(QString::fromUtf8(output))
+            .captured(1);
+    QVERIFY2(certificate.startsWith(folder.path()), output.constData());
+    const QString baseUrl = QStringLiteral("https://127.0.0.1:%1").arg(port);
+    qputenv("QUILLMOR_BASE_URL", baseUrl.toUtf8());
+    qputenv("QUILLMOR_CA_FILE", certificate.toUtf8());
     qputenv("QUILLMOR_API_KEY", "demo-installer-key");
 
     QuillmorApi api;
@@ -303,6 +318,22 @@ void TestBillingSim::programServesDemo()
     QCOMPARE(stations.size(), 2);
     for (const StationInfo &station : stations)
         QVERIFY(QRegularExpression(QStringLiteral("^[a-f0-9]{24}$")).match(station.id).hasMatch());
+
+    // The router downloads the login page from the same address, over HTTPS.
+    QNetworkAccessManager network;
+    QNetworkRequest pageRequest(QUrl(baseUrl + QStringLiteral("/hotspot/login.html?stationId=")
+                                     + stations.first().id));
+    QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
+    tls.setCaCertificates(QSslCertificate::fromPath(certificate));
+    pageRequest.setSslConfiguration(tls);
+    QNetworkReply *page = network.get(pageRequest);
+    QTRY_VERIFY(page->isFinished());
+    QCOMPARE(page->error(), QNetworkReply::NoError);
+    QCOMPARE(page->header(QNetworkRequest::ContentTypeHeader).toString(),
+             QStringLiteral("text/html; charset=utf-8"));
+    const QByteArray marker = "<!-- station " + stations.first().id.toUtf8() + " -->";
+    QVERIFY(page->readAll().contains(marker));
+    delete page;
 
     program.kill();
     QVERIFY(program.waitForFinished());

@@ -4,6 +4,8 @@
 #include <QHttpServerResponder>
 #include <QMetaEnum>
 #include <QMutexLocker>
+#include <QSslCertificate>
+#include <QSslKey>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
@@ -49,6 +51,11 @@ bool BillingSimServer::loadScenario(const QJsonObject &scenario, QString *error)
 {
     QMutexLocker lock(&m_mutex);
     return m_state.load(scenario, error);
+}
+
+void BillingSimServer::useTls(const QSslCertificate &certificate, const QSslKey &key)
+{
+    sslSetup(certificate, key);
 }
 
 quint16 BillingSimServer::listenOn(quint16 port)

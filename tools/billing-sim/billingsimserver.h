@@ -9,6 +9,9 @@
 #include <QMutex>
 #include <QString>
 
+class QSslCertificate;
+class QSslKey;
+
 // The HTTP/1.1 side of the simulator, on Qt HttpServer. Lives on the simulator's own thread; the
 // other thread reaches its records only through the locked accessors.
 class BillingSimServer final : public QAbstractHttpServer
@@ -21,6 +24,8 @@ public:
     ~BillingSimServer() override;
 
     [[nodiscard]] bool loadScenario(const QJsonObject &scenario, QString *error);
+    // Serve HTTPS instead of plain HTTP; before listenOn().
+    void useTls(const QSslCertificate &certificate, const QSslKey &key);
 
     // Both run on the simulator's thread.
     Q_INVOKABLE quint16 listenOn(quint16 port);
