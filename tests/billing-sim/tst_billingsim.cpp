@@ -17,7 +17,8 @@ namespace {
 const QString kKey = QStringLiteral("sim-key");
 const QString kKeyValid = QStringLiteral("UnrOR307pe/zrpDakhQNDPHKcOim1fGFJqKScRHpLKA=");
 
-QJsonObject scenario(int onlineAfterPolls = 2, bool online = true, bool tunnel = true)
+QJsonObject scenario(int onlineAfterPolls = 2, bool online = true, bool tunnel = true,
+                     int tunnelInstalls = -1)
 {
     const QJsonObject account{
         {QStringLiteral("number"), QStringLiteral("9001")},
@@ -30,7 +31,7 @@ QJsonObject scenario(int onlineAfterPolls = 2, bool online = true, bool tunnel =
         {QStringLiteral("routers"),
          QJsonArray{QJsonObject{{QStringLiteral("id"), QStringLiteral("old-router")},
                                 {QStringLiteral("name"), QStringLiteral("Old")}}}}};
-    return QJsonObject{
+    QJsonObject scenario{
         {QStringLiteral("api_key"), kKey},
         {QStringLiteral("online_after_polls"), onlineAfterPolls},
         {QStringLiteral("router_online"), online},
@@ -41,6 +42,9 @@ QJsonObject scenario(int onlineAfterPolls = 2, bool online = true, bool tunnel =
                      {QStringLiteral("endpoint_host"), QStringLiteral("vpn.example")},
                      {QStringLiteral("endpoint_port"), 51820}}},
         {QStringLiteral("accounts"), QJsonArray{account}}};
+    if (tunnelInstalls >= 0)
+        scenario.insert(QStringLiteral("tunnel_installs"), tunnelInstalls);
+    return scenario;
 }
 
 // Signs in with the code the simulator issued, as an operator reading it off the console would.
@@ -65,6 +69,7 @@ private slots:
     void provisionsWithinSeats();
     void reportsOnlineAfterPolls_data();
     void reportsOnlineAfterPolls();
+    void installsAndRecordsHotspot_data();
     void installsAndRecordsHotspot();
     void delaysAndReplacesAnswers();
     void programServesDemoOverHttps();
@@ -218,32 +223,48 @@ void TestBillingSim::reportsOnlineAfterPolls()
     QVERIFY(!api.fetchRouter(QStringLiteral("unknown"), nullptr, &error));
 }
 
+void TestBillingSim::installsAndRecordsHotspot_data()
+{
+    QTest::addColumn<bool>("tunnel");
+    QTest::addColumn<int>("tunnelInstalls");
+    QTest::addColumn<QList<bool>>("installs");
+
+    QTest::newRow("tunnel up") << true << -1 << QList<bool>{true, true};
+    QTest::newRow("tunnel down") << false << -1 << QList<bool>{false, false};
+    QTest::newRow("tunnel carries one install") << true << 1 << QList<bool>{true, false};
+}
+
 void TestBillingSim::installsAndRecordsHotspot()
 {
-    const QString station = QStringLiteral("aaaaaaaaaaaaaaaaaaaaaaaa");
-    for (const bool tunnel : {true, false}) {
-        BillingSim sim;
-        QVERIFY(sim.start(scenario(1, true, tunnel)));
-        use(sim);
-        QuillmorApi api;
-        QString error;
-        QVERIFY2(signIn(api, sim, &error), qPrintable(error));
+    QFETCH(bool, tunnel);
+    QFETCH(int, tunnelInstalls);
+    QFETCH(QList<bool>, installs);
 
+    const QString station = QStringLiteral("aaaaaaaaaaaaaaaaaaaaaaaa");
+    BillingSim sim;
+    QVERIFY(sim.start(scenario(1, true, tunnel, tunnelInstalls)));
+    use(sim);
+    QuillmorApi api;
+    QString error;
+    QVERIFY2(signIn(api, sim, &error), qPrintable(error));
+
+    for (const bool installed : installs) {
         QString path;
-        QCOMPARE(api.installHotspot(QStringLiteral("old-router"), station, &path, &error), tunnel);
-        if (tunnel)
+        QCOMPARE(api.installHotspot(QStringLiteral("old-router"), station, &path, &error),
+                 installed);
+        if (installed)
             QCOMPARE(path, QStringLiteral("/flash/hotspot/login.html"));
         else
             QCOMPARE(error, QStringLiteral("Quillmor cannot reach this router through the tunnel "
                                            "right now."));
-        QVERIFY(!api.saveHotspot(QStringLiteral("old-router"), QStringLiteral("nope"),
-                                 QStringLiteral("/hotspot/login.html"), &error));
-        QVERIFY(api.saveHotspot(QStringLiteral("old-router"), station,
-                                QStringLiteral("/hotspot/login.html"), &error));
-        const QJsonObject saved = sim.savedRouters(QStringLiteral("9001")).at(0).toObject();
-        QCOMPARE(saved.value(QStringLiteral("hotspot_path")).toString(),
-                 QStringLiteral("/hotspot/login.html"));
     }
+    QVERIFY(!api.saveHotspot(QStringLiteral("old-router"), QStringLiteral("nope"),
+                             QStringLiteral("/hotspot/login.html"), &error));
+    QVERIFY(api.saveHotspot(QStringLiteral("old-router"), station,
+                            QStringLiteral("/hotspot/login.html"), &error));
+    const QJsonObject saved = sim.savedRouters(QStringLiteral("9001")).at(0).toObject();
+    QCOMPARE(saved.value(QStringLiteral("hotspot_path")).toString(),
+             QStringLiteral("/hotspot/login.html"));
 }
 
 void TestBillingSim::delaysAndReplacesAnswers()
