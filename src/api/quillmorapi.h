@@ -2,12 +2,12 @@
 
 #include "apitypes.h"
 
+#include <optional>
+
 #include <QList>
 #include <QObject>
 #include <QSslConfiguration>
 #include <QString>
-
-#include <optional>
 
 class QNetworkAccessManager;
 

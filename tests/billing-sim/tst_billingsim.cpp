@@ -282,16 +282,15 @@ void TestBillingSim::delaysAndReplacesAnswers()
     QuillmorApi api;
     QElapsedTimer clock;
     clock.start();
-    const ApiReply reply =
-        api.request(QStringLiteral("GET"), QStringLiteral("/api/v1/desktop/stations"), nullptr,
-                    5000);
+    const ApiReply reply = api.request(QStringLiteral("GET"),
+                                       QStringLiteral("/api/v1/desktop/stations"), nullptr, 5000);
     QVERIFY2(clock.elapsed() >= 600, qPrintable(QString::number(clock.elapsed())));
     QCOMPARE(reply.status, 503);
     QCOMPARE(reply.message, QStringLiteral("Back soon."));
 
     // The override answers for one path only; the service itself still answers the others.
-    const ApiReply other = api.request(
-        QStringLiteral("GET"), QStringLiteral("/api/v1/desktop/routers"), nullptr, 5000);
+    const ApiReply other = api.request(QStringLiteral("GET"),
+                                       QStringLiteral("/api/v1/desktop/routers"), nullptr, 5000);
     QCOMPARE(other.status, 401);
     QCOMPARE(other.message, QStringLiteral("Sign in again. This session is not valid."));
 }
@@ -313,10 +312,10 @@ void TestBillingSim::programServesDemoOverHttps()
                   portLine.match(QString::fromUtf8(output)).hasMatch()),
                  program.readAllStandardError().constData());
     const QString port = portLine.match(QString::fromUtf8(output)).captured(1);
-    const QString certificate =
-        QRegularExpression(QStringLiteral("^certificate (.+)$"), QRegularExpression::MultilineOption)
-            .match(QString::fromUtf8(output))
-            .captured(1);
+    const QString certificate = QRegularExpression(QStringLiteral("^certificate (.+)$"),
+                                                   QRegularExpression::MultilineOption)
+                                    .match(QString::fromUtf8(output))
+                                    .captured(1);
     QVERIFY2(certificate.startsWith(folder.path()), output.constData());
     const QString baseUrl = QStringLiteral("https://127.0.0.1:%1").arg(port);
     qputenv("QUILLMOR_BASE_URL", baseUrl.toUtf8());
@@ -342,8 +341,8 @@ void TestBillingSim::programServesDemoOverHttps()
 
     // The router downloads the login page from the same address, over HTTPS.
     QNetworkAccessManager network;
-    QNetworkRequest pageRequest(QUrl(baseUrl + QStringLiteral("/hotspot/login.html?stationId=")
-                                     + stations.first().id));
+    QNetworkRequest pageRequest(
+        QUrl(baseUrl + QStringLiteral("/hotspot/login.html?stationId=") + stations.first().id));
     QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
     tls.setCaCertificates(QSslCertificate::fromPath(certificate));
     pageRequest.setSslConfiguration(tls);

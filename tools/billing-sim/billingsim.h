@@ -2,14 +2,14 @@
 
 #include "billingsimtypes.h"
 
+#include <memory>
+
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QList>
 #include <QObject>
 #include <QString>
 #include <QThread>
-
-#include <memory>
 
 class BillingSimCertificate;
 class BillingSimServer;

@@ -62,8 +62,8 @@ bool BillingSimCertificate::generate(const QString &folder, QString *error)
         return fail(error, QStringLiteral("Cannot run openssl to make the simulator's "
                                           "certificate: %1")
                                .arg(openssl.errorString()));
-    if (!openssl.waitForFinished(kOpensslTimeoutMs) || openssl.exitStatus() != QProcess::NormalExit
-        || openssl.exitCode() != 0)
+    if (!openssl.waitForFinished(kOpensslTimeoutMs) ||
+        openssl.exitStatus() != QProcess::NormalExit || openssl.exitCode() != 0)
         return fail(error, QStringLiteral("openssl could not make the simulator's certificate: %1")
                                .arg(QString::fromLocal8Bit(openssl.readAll()).trimmed()));
 

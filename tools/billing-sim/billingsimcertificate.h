@@ -1,11 +1,11 @@
 #pragma once
 
+#include <memory>
+
 #include <QSslCertificate>
 #include <QSslKey>
 #include <QString>
 #include <QTemporaryDir>
-
-#include <memory>
 
 // A throwaway certificate for 127.0.0.1, made when the simulator starts and gone with it, so that
 // the simulator can serve HTTPS that a client trusts only when it is given this certificate.

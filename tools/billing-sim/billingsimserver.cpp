@@ -1,5 +1,7 @@
 #include "billingsimserver.h"
 
+#include <memory>
+
 #include <QHttpServerRequest>
 #include <QHttpServerResponder>
 #include <QMetaEnum>
@@ -9,8 +11,6 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
-
-#include <memory>
 
 namespace {
 
@@ -140,6 +140,7 @@ bool BillingSimServer::handleRequest(const QHttpServerRequest &request, QTcpSock
 
     switch (override.behaviour) {
     case BillingSimOverride::Behaviour::Close:
+        // Qt HttpServer has no way to hang up without answering; the socket itself can.
         socket->abort();
         return true;
     case BillingSimOverride::Behaviour::Trickle:
@@ -164,8 +165,7 @@ bool BillingSimServer::handleRequest(const QHttpServerRequest &request, QTcpSock
     // The responder only writes to the socket; the timer goes with the socket if the client
     // gives up first.
     auto pending = std::make_shared<QHttpServerResponder>(std::move(responder));
-    QTimer::singleShot(override.delayMs, socket,
-                       [pending, response] { send(*pending, response); });
+    QTimer::singleShot(override.delayMs, socket, [pending, response] { send(*pending, response); });
     return true;
 }
 

@@ -12,8 +12,8 @@
 class QSslCertificate;
 class QSslKey;
 
-// The HTTP/1.1 side of the simulator, on Qt HttpServer. Lives on the simulator's own thread; the
-// other thread reaches its records only through the locked accessors.
+// The HTTP/1.1 side of the simulator, plain or over TLS, on Qt HttpServer. Lives on the
+// simulator's own thread; the other thread reaches its records only through the locked accessors.
 class BillingSimServer final : public QAbstractHttpServer
 {
     Q_OBJECT

@@ -74,8 +74,9 @@ void TestX25519::matchesRfcIterations()
         u = k;
         k = next;
         if (round == 1)
-            QCOMPARE(k.toHex(),
-                     QByteArray("422c8e7a6227d7bca1350b3e2bb7279f7897b87bb6854b783c60e80311ae3079"));
+            QCOMPARE(
+                k.toHex(),
+                QByteArray("422c8e7a6227d7bca1350b3e2bb7279f7897b87bb6854b783c60e80311ae3079"));
     }
     QCOMPARE(k.toHex(),
              QByteArray("684cf59ba83309552800ef566f2f4d3c1c3887c49360e3875f2eb94d99532c51"));
@@ -83,7 +84,8 @@ void TestX25519::matchesRfcIterations()
 
 void TestX25519::agreesOnSharedSecret()
 {
-    const QByteArray alice = hex("77076d0a7318a57d3c16c17251b26645df4c2f87ebc0992ab177fba51db92c2a");
+    const QByteArray alice =
+        hex("77076d0a7318a57d3c16c17251b26645df4c2f87ebc0992ab177fba51db92c2a");
     const QByteArray bob = hex("5dab087e624a8a4b79e17f8b83800ee66f3bb1292618b6fd1c2f8b27ff88e0eb");
     const QByteArray shared =
         hex("4a5d9d5ba4ce2de1728e3bf480350f25e07e21c947d19e3376f09b3c1e161742");

@@ -22,15 +22,14 @@ namespace Curve25519 {
 
 QByteArray scalarMult(const QByteArray &scalar, const QByteArray &point)
 {
-    if (scalar.size() != crypto_scalarmult_SCALARBYTES || point.size() != crypto_scalarmult_BYTES
-        || !sodiumReady())
+    if (scalar.size() != crypto_scalarmult_SCALARBYTES || point.size() != crypto_scalarmult_BYTES ||
+        !sodiumReady())
         return QByteArray();
     QByteArray out(crypto_scalarmult_BYTES, '\0');
     // libsodium refuses a point of small order (an all-zero result); a router would not get such
     // a key from a peer it can talk to, so the caller sees it as an unusable input.
     if (crypto_scalarmult_curve25519(reinterpret_cast<unsigned char *>(out.data()), bytes(scalar),
-                                     bytes(point))
-        != 0)
+                                     bytes(point)) != 0)
         return QByteArray();
     return out;
 }
@@ -53,8 +52,7 @@ QByteArray publicKey(const QByteArray &privateKey)
         return QByteArray();
     QByteArray out(crypto_scalarmult_BYTES, '\0');
     if (crypto_scalarmult_curve25519_base(reinterpret_cast<unsigned char *>(out.data()),
-                                          bytes(privateKey))
-        != 0)
+                                          bytes(privateKey)) != 0)
         return QByteArray();
     return out;
 }
