@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
+#include <QSslCertificate>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -81,7 +82,10 @@ void TestServiceTls::init()
         if (!exeDir.cdUp())
             break;
     }
-    QVERIFY(QDir::setCurrent(m_working.path()));
+    // The program runs one folder below quillmor.ini, so a name relative to the working folder
+    // and one relative to the file's own folder lead to different places.
+    QVERIFY(QDir(m_working.path()).mkpath(QStringLiteral("app")));
+    QVERIFY(QDir::setCurrent(m_working.filePath(QStringLiteral("app"))));
     qputenv("QUILLMOR_BASE_URL", m_sim.baseUrl().toUtf8());
     qputenv("QUILLMOR_API_KEY", kApiKey.toUtf8());
     m_sim.clearRequests();
@@ -98,15 +102,16 @@ void TestServiceTls::cleanup()
 
 void TestServiceTls::trustsServiceOnlyWithItsCaFile_data()
 {
-    // "sim" stands for the simulator's certificate, "stranger" for another authority's, "text"
-    // for a file that holds no certificate; file values are written to quillmor.ini as they
-    // stand, so a bare name is relative to the folder of that file.
+    // "sim" stands for the simulator's certificate ("der" for it in DER form), "stranger" for
+    // another authority's, "text" for a file that holds no certificate; file values are written to
+    // quillmor.ini as they stand, so a bare name is relative to the folder of that file.
     QTest::addColumn<QString>("environment");
     QTest::addColumn<QString>("settingsFile");
     QTest::addColumn<bool>("trusted");
 
     QTest::newRow("no CA file") << QString() << QString() << false;
     QTest::newRow("environment") << QStringLiteral("sim") << QString() << true;
+    QTest::newRow("environment, DER") << QStringLiteral("der") << QString() << true;
     QTest::newRow("settings file, relative") << QString() << QStringLiteral("sim.pem") << true;
     QTest::newRow("settings file, absolute") << QString() << QStringLiteral("/sim") << true;
     QTest::newRow("another authority") << QStringLiteral("stranger") << QString() << false;
@@ -128,9 +133,14 @@ void TestServiceTls::trustsServiceOnlyWithItsCaFile()
     const QString textFile = m_working.filePath(QStringLiteral("notes.txt"));
     QVERIFY(copyFile(m_sim.certificateFile(), simPem));
     QVERIFY(writeFile(textFile, "not a certificate\n"));
+    const QString simDer = m_working.filePath(QStringLiteral("sim.der"));
+    const QList<QSslCertificate> simCertificates = QSslCertificate::fromPath(simPem);
+    QCOMPARE(simCertificates.size(), 1);
+    QVERIFY(writeFile(simDer, simCertificates.first().toDer()));
     const QHash<QString, QString> paths{
         {QStringLiteral("sim"), simPem},
         {QStringLiteral("/sim"), simPem},
+        {QStringLiteral("der"), simDer},
         {QStringLiteral("stranger"), m_stranger.certificateFile()},
         {QStringLiteral("text"), textFile},
         {QStringLiteral("missing"), m_working.filePath(QStringLiteral("gone.pem"))}};
