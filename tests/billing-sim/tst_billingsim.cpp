@@ -293,6 +293,19 @@ void TestBillingSim::delaysAndReplacesAnswers()
                                        QStringLiteral("/api/v1/desktop/routers"), nullptr, 5000);
     QCOMPARE(other.status, 401);
     QCOMPARE(other.message, QStringLiteral("Sign in again. This session is not valid."));
+
+    // A client that gives up before a delayed answer leaves nothing behind that writes to its
+    // closed connection: the next delayed answer, due after the first one's time, still comes.
+    {
+        QuillmorApi impatient;
+        const ApiReply cut = impatient.request(
+            QStringLiteral("GET"), QStringLiteral("/api/v1/desktop/stations"), nullptr, 200);
+        QCOMPARE(cut.status, 0);
+    }
+    const ApiReply patient = api.request(QStringLiteral("GET"),
+                                         QStringLiteral("/api/v1/desktop/stations"), nullptr, 5000);
+    QCOMPARE(patient.status, 503);
+    QCOMPARE(sim.requestsTo(QStringLiteral("/api/v1/desktop/stations")).size(), 3);
 }
 
 void TestBillingSim::programServesDemoOverHttps()
