@@ -12,6 +12,16 @@ static void initResources()
     Q_INIT_RESOURCE(resources);
 }
 
+static QIcon applicationIcon()
+{
+    // The platform asks for the sizes it shows; each is read from its own small file when asked,
+    // and the full-size artwork is never decoded for an icon.
+    QIcon icon;
+    for (int size : {16, 24, 32, 48, 64, 256})
+        icon.addFile(QStringLiteral(":/icons/quillmor-%1.png").arg(size), QSize(size, size));
+    return icon;
+}
+
 void applyApplicationIdentity(QApplication &app)
 {
     initResources();
@@ -21,5 +31,5 @@ void applyApplicationIdentity(QApplication &app)
     QCoreApplication::setApplicationVersion(QStringLiteral("1.0.0"));
     // After the application object has parsed its arguments, so that "-style" cannot override it.
     QApplication::setStyle(QStringLiteral("Fusion"));
-    app.setWindowIcon(QIcon(QStringLiteral(":/logo.png")));
+    app.setWindowIcon(applicationIcon());
 }
