@@ -4,6 +4,8 @@
 
 #include <QApplication>
 #include <QIcon>
+#include <QImage>
+#include <QPixmap>
 
 static void initResources()
 {
@@ -14,11 +16,13 @@ static void initResources()
 
 static QIcon applicationIcon()
 {
-    // The platform asks for the sizes it shows; each is read from its own small file when asked,
-    // and the full-size artwork is never decoded for an icon.
+    // The sizes shipped for the platform's icon theme: small files, and the full-size artwork is
+    // never decoded for an icon.
     QIcon icon;
-    for (int size : {16, 24, 32, 48, 64, 256})
-        icon.addFile(QStringLiteral(":/icons/quillmor-%1.png").arg(size), QSize(size, size));
+    for (int size : {16, 24, 32, 48, 64, 256}) {
+        const QImage image(QStringLiteral(":/icons/quillmor-%1.png").arg(size), "PNG");
+        icon.addPixmap(QPixmap::fromImage(image));
+    }
     return icon;
 }
 
