@@ -452,8 +452,6 @@ void SshFrontPrivate::serve(FrontConnection *connection, ssh_session session,
         return;
     }
 
-    // A session whose path is gone hears nothing more, not even a close: it waits like a hung
-    // one, after whatever reached it before.
     if (outcome.hang) {
         while (pump(event, session, channel, PollSliceMs)) {
         }
@@ -678,6 +676,11 @@ bool SshFront::isRunning() const
 void SshFront::stop()
 {
     d->stopping.store(true);
+    {
+        // Whoever waits in recheckAdmission() stops waiting.
+        std::lock_guard<std::mutex> lock(d->recheckMutex);
+        d->rechecked.notify_all();
+    }
     if (d->listener.joinable()) {
         d->wake('s');
         d->listener.join();
