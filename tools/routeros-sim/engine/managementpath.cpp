@@ -47,8 +47,8 @@ bool addressMatches(const QString &ip, const QString &spec)
     if (dash > 0) {
         quint32 low = 0;
         quint32 high = 0;
-        return parseIp(spec.left(dash), &low) && parseIp(spec.mid(dash + 1), &high)
-                && address >= low && address <= high;
+        return parseIp(spec.left(dash), &low) && parseIp(spec.mid(dash + 1), &high) &&
+               address >= low && address <= high;
     }
     const int slash = spec.indexOf(QLatin1Char('/'));
     quint32 network = 0;
@@ -216,21 +216,21 @@ bool ManagementPath::walledGardenLets(const Packet &packet) const
 {
     for (const ModelItem *entry : m_model.items(QStringLiteral("ip/hotspot/walled-garden/ip"))) {
         const QMap<QString, QString> &p = entry->props;
-        if (!enabled(entry) || p.value(QStringLiteral("action"), QStringLiteral("accept"))
-                    != QLatin1String("accept"))
+        if (!enabled(entry) ||
+            p.value(QStringLiteral("action"), QStringLiteral("accept")) != QLatin1String("accept"))
             continue;
-        if (!p.value(QStringLiteral("dst-host")).isEmpty()
-            || !p.value(QStringLiteral("dst-address-list")).isEmpty()
-            || !p.value(QStringLiteral("src-address-list")).isEmpty())
+        if (!p.value(QStringLiteral("dst-host")).isEmpty() ||
+            !p.value(QStringLiteral("dst-address-list")).isEmpty() ||
+            !p.value(QStringLiteral("src-address-list")).isEmpty())
             continue;
         const QString protocol = p.value(QStringLiteral("protocol"));
         const QString dstAddress = p.value(QStringLiteral("dst-address"));
         const QString srcAddress = p.value(QStringLiteral("src-address"));
         const QString dstPort = p.value(QStringLiteral("dst-port"));
-        if ((protocol.isEmpty() || protocol == QLatin1String("tcp"))
-            && (dstAddress.isEmpty() || addressMatches(packet.destination, dstAddress))
-            && (srcAddress.isEmpty() || addressMatches(packet.source, srcAddress))
-            && (dstPort.isEmpty() || portMatches(packet.dstPort, dstPort)))
+        if ((protocol.isEmpty() || protocol == QLatin1String("tcp")) &&
+            (dstAddress.isEmpty() || addressMatches(packet.destination, dstAddress)) &&
+            (srcAddress.isEmpty() || addressMatches(packet.source, srcAddress)) &&
+            (dstPort.isEmpty() || portMatches(packet.dstPort, dstPort)))
             return true;
     }
     return false;
@@ -242,24 +242,25 @@ ManagementPath::Verdict ManagementPath::runChain(const QString &chain, const Pac
     if (depth > MaxJumpDepth)
         return Verdict::None;
     for (const ModelItem *rule : m_model.items(QStringLiteral("ip/firewall/filter"))) {
-        if (!enabled(rule) || rule->props.value(QStringLiteral("chain")) != chain
-            || !matches(*rule, packet))
+        if (!enabled(rule) || rule->props.value(QStringLiteral("chain")) != chain ||
+            !matches(*rule, packet))
             continue;
-        const QString action = rule->props.value(QStringLiteral("action"), QStringLiteral("accept"));
+        const QString action =
+            rule->props.value(QStringLiteral("action"), QStringLiteral("accept"));
         if (action == QLatin1String("accept"))
             return Verdict::Accept;
         if (action == QLatin1String("drop") || action == QLatin1String("tarpit"))
             return Verdict::Drop;
         if (action == QLatin1String("reject")) {
             return rule->props.value(QStringLiteral("reject-with")) == QLatin1String("tcp-reset")
-                    ? Verdict::RejectReset
-                    : Verdict::RejectIcmp;
+                       ? Verdict::RejectReset
+                       : Verdict::RejectIcmp;
         }
         if (action == QLatin1String("return"))
             return Verdict::Return;
         if (action == QLatin1String("jump")) {
             const Verdict inner =
-                    runChain(rule->props.value(QStringLiteral("jump-target")), packet, depth + 1);
+                runChain(rule->props.value(QStringLiteral("jump-target")), packet, depth + 1);
             if (inner != Verdict::None && inner != Verdict::Return)
                 return inner;
         }
@@ -271,14 +272,14 @@ ManagementPath::Verdict ManagementPath::runChain(const QString &chain, const Pac
 bool ManagementPath::matches(const ModelItem &rule, const Packet &packet) const
 {
     static const QSet<QString> notMatchers = {
-            QStringLiteral("action"),       QStringLiteral("chain"),
-            QStringLiteral("comment"),      QStringLiteral("disabled"),
-            QStringLiteral("dynamic"),      QStringLiteral("invalid"),
-            QStringLiteral("log"),          QStringLiteral("log-prefix"),
-            QStringLiteral("jump-target"),  QStringLiteral("reject-with"),
-            QStringLiteral("address-list"), QStringLiteral("address-list-timeout"),
-            QStringLiteral("bytes"),        QStringLiteral("packets"),
-            QStringLiteral("place-before")};
+        QStringLiteral("action"),       QStringLiteral("chain"),
+        QStringLiteral("comment"),      QStringLiteral("disabled"),
+        QStringLiteral("dynamic"),      QStringLiteral("invalid"),
+        QStringLiteral("log"),          QStringLiteral("log-prefix"),
+        QStringLiteral("jump-target"),  QStringLiteral("reject-with"),
+        QStringLiteral("address-list"), QStringLiteral("address-list-timeout"),
+        QStringLiteral("bytes"),        QStringLiteral("packets"),
+        QStringLiteral("place-before")};
     for (auto it = rule.props.constBegin(); it != rule.props.constEnd(); ++it) {
         if (notMatchers.contains(it.key()) || it.value().isEmpty())
             continue;
@@ -297,8 +298,8 @@ bool ManagementPath::matchesOne(const QString &name, const QString &value,
             const bool negated = word.startsWith(QLatin1Char('!'));
             if (negated)
                 word.remove(0, 1);
-            const bool holds = packet.hotspotClient
-                    && (word == QLatin1String("from-client") || word == QLatin1String("local-dst"));
+            const bool holds = packet.hotspotClient && (word == QLatin1String("from-client") ||
+                                                        word == QLatin1String("local-dst"));
             if (holds == negated)
                 return false;
         }
@@ -329,8 +330,9 @@ bool ManagementPath::matchesOne(const QString &name, const QString &value,
     } else if (name == QLatin1String("dst-port") || name == QLatin1String("port")) {
         holds = portMatches(packet.dstPort, v);
     } else if (name == QLatin1String("connection-state")) {
-        holds = v.split(QLatin1Char(',')).contains(packet.established ? QLatin1String("established")
-                                                                      : QLatin1String("new"));
+        holds =
+            v.split(QLatin1Char(','))
+                .contains(packet.established ? QLatin1String("established") : QLatin1String("new"));
     } else if (name == QLatin1String("connection-nat-state")) {
         holds = false; // nothing is NATed on the way to the router itself
     } else if (name == QLatin1String("ipsec-policy")) {
@@ -354,8 +356,8 @@ bool ManagementPath::inInterfaceList(const QString &interfaceName, const QString
     if (list == QLatin1String("none"))
         return false;
     for (const ModelItem *member : m_model.items(QStringLiteral("interface/list/member"))) {
-        if (enabled(member) && member->props.value(QStringLiteral("list")) == list
-            && member->props.value(QStringLiteral("interface")) == interfaceName)
+        if (enabled(member) && member->props.value(QStringLiteral("list")) == list &&
+            member->props.value(QStringLiteral("interface")) == interfaceName)
             return true;
     }
     return false;
@@ -364,8 +366,8 @@ bool ManagementPath::inInterfaceList(const QString &interfaceName, const QString
 bool ManagementPath::inAddressList(const QString &address, const QString &list) const
 {
     for (const ModelItem *entry : m_model.items(QStringLiteral("ip/firewall/address-list"))) {
-        if (enabled(entry) && entry->props.value(QStringLiteral("list")) == list
-            && addressMatches(address, entry->props.value(QStringLiteral("address"))))
+        if (enabled(entry) && entry->props.value(QStringLiteral("list")) == list &&
+            addressMatches(address, entry->props.value(QStringLiteral("address"))))
             return true;
     }
     return false;
