@@ -136,6 +136,16 @@ void TestRouterFlow::initTestCase()
     QFile out(m_dir.filePath(QStringLiteral("pppoe-upstream.json")));
     QVERIFY(out.open(QIODevice::WriteOnly));
     out.write(QJsonDocument(pppoe).toJson());
+
+    // The same router behind a line that blocks ping but lets HTTPS through.
+    QJsonObject httpsOnly = pppoe;
+    httpsOnly.insert(QStringLiteral("upstream"),
+                     QJsonObject{{QStringLiteral("dhcp"), true},
+                                 {QStringLiteral("internet"), false},
+                                 {QStringLiteral("serviceHttps"), true}});
+    QFile httpsOut(m_dir.filePath(QStringLiteral("https-only.json")));
+    QVERIFY(httpsOut.open(QIODevice::WriteOnly));
+    httpsOut.write(QJsonDocument(httpsOnly).toJson());
 }
 
 void TestRouterFlow::init()
@@ -330,6 +340,9 @@ void TestRouterFlow::wanRunChangesRouter_data()
     QTest::newRow("split DHCP") << "no-internet-bridged" << false << false
                                 << "Move port 1 out of the LAN and use DHCP"
                                 << "This removes port 1 from the LAN";
+    QTest::newRow("split DHCP, ping blocked") << "https-only.json" << false << false
+                                              << "Move port 1 out of the LAN and use DHCP"
+                                              << "This removes port 1 from the LAN";
     QTest::newRow("split PPPoE") << "pppoe-upstream.json" << true << false
                                  << "Move port 1 out of the LAN and use PPPoE"
                                  << "This removes port 1 from the LAN";
