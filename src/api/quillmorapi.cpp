@@ -25,6 +25,7 @@ const QString kApiPath = QStringLiteral("/api/v1/desktop");
 
 const QString kNoApiKey = QStringLiteral("This installer has no Quillmor API key yet. Add apiKey "
                                          "to quillmor.ini and open the app again.");
+const QString kCancelled = QStringLiteral("Cancelled.");
 const QString kTooSlow = QStringLiteral(
     "Quillmor took too long to answer. Check this computer's internet and try again.");
 const QString kCannotReach =
@@ -163,6 +164,15 @@ void QuillmorApi::loadCaFile(const QString &path)
     m_tls = tls;
 }
 
+void QuillmorApi::cancelRequest()
+{
+    if (!m_pending || m_pending->isFinished())
+        return;
+    m_cancelled = true;
+    // Emits finished at once, which ends the request's wait.
+    m_pending->abort();
+}
+
 void QuillmorApi::setToken(const QString &token)
 {
     m_token = token;
@@ -223,9 +233,18 @@ ApiReply QuillmorApi::request(const QString &method, const QString &path, const 
     connect(&backstop, &QTimer::timeout, &loop, &QEventLoop::quit);
     connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
     backstop.start(timeoutMs + kBackstopExtraMs);
+    m_pending = reply;
+    m_cancelled = false;
     if (!reply->isFinished())
         loop.exec();
+    m_pending = nullptr;
 
+    if (m_cancelled) {
+        m_cancelled = false;
+        reply->deleteLater();
+        result.message = kCancelled;
+        return result;
+    }
     if (!reply->isFinished()) {
         reply->disconnect(&loop);
         reply->abort();
