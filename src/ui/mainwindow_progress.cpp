@@ -1,6 +1,7 @@
 #include "mainwindow.h"
 
 #include "router/routertask.h"
+#include "wizardrules.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -86,7 +87,8 @@ void MainWindow::setBusy(bool on)
     }
     if (!m_api.hasApiKey())
         m_sendCodeButton->setEnabled(false);
-    m_provisionButton->setEnabled(false);
+    // Every way back to the review passes here, and not all of them rebuild it.
+    m_provisionButton->setEnabled(reviewDecisions(m_facts, m_profile).onboardAllowed);
     const bool signedIn = !m_profile.token.isEmpty();
     m_loadStationsButton->setEnabled(signedIn);
     m_installButton->setEnabled(signedIn);
