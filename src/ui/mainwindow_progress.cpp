@@ -129,15 +129,18 @@ void MainWindow::failOnProgressPage(const QString &error)
 {
     m_progressTitle->setText(error);
     m_progressButton->setText(QStringLiteral("Back"));
-    // A "Cancel" pressed during a service call greys the button, but the call cannot be cut
-    // short; without this the failed page would have no way back.
+    // A "Cancel" pressed during a service call greys the button; the failed page needs its way
+    // back.
     m_progressButton->setEnabled(true);
 }
 
 void MainWindow::onProgressBack()
 {
     if (m_busy) {
+        // Whichever is running stops: the router job at its next check, a service call at once.
+        m_cancelAsked = true;
         m_worker->requestCancel();
+        m_api.cancelRequest();
         appendLog(QStringLiteral("Cancel requested."));
         m_progressButton->setEnabled(false);
         return;
