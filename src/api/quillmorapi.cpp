@@ -45,6 +45,7 @@ constexpr int kMaxShownBodyLength = 179;
 // The loop's own limit, beyond the network layer's inactivity limit: a server that keeps a
 // transfer alive with a byte now and then must not hold the caller for ever.
 constexpr int kBackstopExtraMs = 2000;
+constexpr int kCancelPollMs = 400;
 
 constexpr int kSignInTimeoutMs = 20000;
 constexpr int kProvisionTimeoutMs = 30000;
@@ -173,6 +174,11 @@ void QuillmorApi::cancelRequest()
     m_pending->abort();
 }
 
+void QuillmorApi::setCancelCheck(std::function<bool()> check)
+{
+    m_cancelCheck = std::move(check);
+}
+
 void QuillmorApi::setToken(const QString &token)
 {
     m_token = token;
@@ -209,6 +215,10 @@ ApiReply QuillmorApi::request(const QString &method, const QString &path, const 
         result.message = kNoApiKey;
         return result;
     }
+    if (m_cancelCheck && m_cancelCheck()) {
+        result.message = kCancelled;
+        return result;
+    }
 
     QNetworkRequest request(QUrl(m_baseUrl + path, QUrl::TolerantMode));
     request.setHeader(QNetworkRequest::ContentTypeHeader, QByteArrayLiteral("application/json"));
@@ -233,6 +243,14 @@ ApiReply QuillmorApi::request(const QString &method, const QString &path, const 
     connect(&backstop, &QTimer::timeout, &loop, &QEventLoop::quit);
     connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
     backstop.start(timeoutMs + kBackstopExtraMs);
+    QTimer cancelPoll;
+    if (m_cancelCheck) {
+        connect(&cancelPoll, &QTimer::timeout, this, [this] {
+            if (m_cancelCheck())
+                cancelRequest();
+        });
+        cancelPoll.start(kCancelPollMs);
+    }
     m_pending = reply;
     m_cancelled = false;
     if (!reply->isFinished())

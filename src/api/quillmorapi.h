@@ -10,6 +10,8 @@
 #include <QSslConfiguration>
 #include <QString>
 
+#include <functional>
+
 class QNetworkAccessManager;
 class QNetworkReply;
 
@@ -30,6 +32,9 @@ public:
     // Aborts the request that is waiting right now, which then returns "Cancelled."; a request
     // whose answer has already arrived keeps it. Call it from the client's own thread.
     void cancelRequest();
+    // Asked before a request and every 400 ms while it waits; true cancels it as cancelRequest()
+    // does. For a client on a worker thread, whose Cancel arrives as a flag from another thread.
+    void setCancelCheck(std::function<bool()> check);
 
     void setToken(const QString &token);
     [[nodiscard]] QString baseUrl() const;
@@ -64,6 +69,7 @@ private:
     QNetworkAccessManager *m_network = nullptr;
     QPointer<QNetworkReply> m_pending; // the reply request() is waiting for
     bool m_cancelled = false;
+    std::function<bool()> m_cancelCheck;
     QString m_baseUrl;
     QString m_apiKey;
     QString m_token;

@@ -36,6 +36,7 @@ const QLatin1String kDirKey("QM_DIR=");
 const QLatin1String kOverrideKey("QM_OVERRIDE=");
 const QLatin1String kDnsKey("QM_DNS=");
 const QLatin1String kServerKey("QM_SERVER=");
+
 const QRegularExpression &lineBreaks()
 {
     static const QRegularExpression breaks(QStringLiteral("[\r\n]+"));

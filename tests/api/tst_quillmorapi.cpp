@@ -278,6 +278,20 @@ void TestQuillmorApi::cancelAbortsOnlyTheWaitingRequest()
     const ApiReply next = api.request(QStringLiteral("GET"), kProbe, nullptr, 20000);
     QCOMPARE(next.status, 404);
     QVERIFY(next.message.startsWith(kNotTheApi));
+
+    // A worker's client learns of the cancel from its check, while waiting or before sending.
+    m_sim.setOverride(kProbe, trickle);
+    bool flag = false;
+    api.setCancelCheck([&flag] { return flag; });
+    QTimer::singleShot(300, &api, [&flag] { flag = true; });
+    clock.restart();
+    QCOMPARE(api.request(QStringLiteral("GET"), kProbe, nullptr, 20000).message,
+             QStringLiteral("Cancelled."));
+    QVERIFY2(clock.elapsed() < 5000, qPrintable(QString::number(clock.elapsed())));
+    m_sim.clearRequests();
+    QCOMPARE(api.request(QStringLiteral("GET"), kProbe, nullptr, 20000).message,
+             QStringLiteral("Cancelled."));
+    QVERIFY(m_sim.requests().isEmpty());
 }
 
 void TestQuillmorApi::sendsHeadersAndBodiesInOrder()
