@@ -6,6 +6,7 @@
 #include "wizardrules.h"
 
 #include <QHBoxLayout>
+#include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QNetworkInformation>
@@ -46,6 +47,13 @@ MainWindow::MainWindow(QWidget *parent)
         return QMessageBox::question(parentWidget, title, text,
                                      QMessageBox::Yes | QMessageBox::No);
     };
+    m_choose = [](QWidget *parentWidget, const QString &title, const QString &text,
+                  const QStringList &items) {
+        bool ok = false;
+        const QString item =
+            QInputDialog::getItem(parentWidget, title, text, items, 0, false, &ok);
+        return ok ? static_cast<int>(items.indexOf(item)) : -1;
+    };
 
     // The style sheet first: widgets made after it are polished once, not once more when it comes.
     setStyleSheet(windowStyleSheet());
@@ -65,6 +73,11 @@ MainWindow::MainWindow(QWidget *parent)
 void MainWindow::setAskFunction(AskFunction ask)
 {
     m_ask = std::move(ask);
+}
+
+void MainWindow::setChooseFunction(ChooseFunction choose)
+{
+    m_choose = std::move(choose);
 }
 
 bool MainWindow::confirm(const QString &title, const QString &text)
@@ -228,6 +241,7 @@ void MainWindow::wireControls()
     connect(m_loadStationsButton, &QPushButton::clicked, this, &MainWindow::onLoadStations);
     connect(m_installButton, &QPushButton::clicked, this, &MainWindow::onInstallHotspot);
     connect(m_onboardAnotherButton, &QPushButton::clicked, this, [this] {
+        forgetLinkedRouter();
         m_passwordEdit->clear();
         m_pppoePasswordEdit->clear();
         showPage(ConnectPage);

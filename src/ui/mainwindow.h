@@ -37,10 +37,15 @@ public:
     using AskFunction = std::function<QMessageBox::StandardButton(
         QWidget *parent, const QString &title, const QString &text)>;
 
+    // The operator's pick from a list: the index of the chosen item, or -1 when none was chosen.
+    using ChooseFunction = std::function<int(QWidget *parent, const QString &title,
+                                             const QString &text, const QStringList &items)>;
+
     explicit MainWindow(QWidget *parent = nullptr);
     ~MainWindow() override;
 
     void setAskFunction(AskFunction ask);
+    void setChooseFunction(ChooseFunction choose);
 
 protected:
     void resizeEvent(QResizeEvent *event) override;
@@ -69,6 +74,15 @@ private:
     friend class TestRouterFlow;
 
     enum Page { LoginPage = 0, HomePage, ConnectPage, ReviewPage, ApplyPage, DonePage };
+
+    // The router a login page goes to. Without an id it is only the router this computer reaches
+    // with the connect page's login, and nothing is recorded with the service.
+    struct HotspotTarget
+    {
+        QString routerId;
+        QString name;
+        bool localFallback = false; // the connect page's login may reach this same router
+    };
 
     struct Card
     {
@@ -107,7 +121,11 @@ private:
     [[nodiscard]] bool factBool(const QString &key) const;
     [[nodiscard]] QString factString(const QString &key) const;
     [[nodiscard]] bool confirm(const QString &title, const QString &text);
-    void startLocalHotspotInstall(const QString &stationId);
+    void beginHotspotPage();
+    [[nodiscard]] bool chooseHotspotTarget(HotspotTarget *target);
+    void rememberLinkedRouter(const QString &routerId, const QString &name);
+    void forgetLinkedRouter();
+    void startLocalHotspotInstall(const QString &stationId, const HotspotTarget &target);
 
     QuillmorApi m_api;
     int m_currentPage = LoginPage;
@@ -121,8 +139,12 @@ private:
     bool m_busy = false;
     bool m_waitCursorShown = false;
     QString m_savedRouterId;
+    QString m_savedRouterName;
     QString m_chosenStationId;
+    HotspotTarget m_localTarget; // the router the running hotspot job writes
+    bool m_cancelAsked = false;
     AskFunction m_ask;
+    ChooseFunction m_choose;
 
     // Frame
     QWidget *m_root = nullptr;

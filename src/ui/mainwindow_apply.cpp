@@ -90,7 +90,8 @@ void MainWindow::onProvisionReady(bool ok, const QString &error, const QVariantM
         m_profile.routerLimit = result.value(QStringLiteral("routerLimit")).toInt();
     if (result.contains(QStringLiteral("routersUsed")))
         m_profile.routersUsed = result.value(QStringLiteral("routersUsed")).toInt();
-    m_savedRouterId = result.value(QStringLiteral("routerId")).toString();
+    rememberLinkedRouter(result.value(QStringLiteral("routerId")).toString(),
+                         result.value(QStringLiteral("site")).toString());
     m_doneTitle->setText(result.value(QStringLiteral("online")).toBool()
                              ? QStringLiteral("Quillmor can see this router")
                              : QStringLiteral("The link is on the router"));

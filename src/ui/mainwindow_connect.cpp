@@ -225,6 +225,7 @@ void MainWindow::onConnect()
         return;
     }
     m_connectError->clear();
+    forgetLinkedRouter();
     beginJobPage(QStringLiteral("Connecting to the router..."), ConnectPage);
     m_worker->startInspect(routerLogin());
 }
