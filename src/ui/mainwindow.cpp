@@ -1,5 +1,6 @@
 #include "mainwindow.h"
 
+#include "progresschecklist.h"
 #include "router/routertask.h"
 #include "stylesheet.h"
 #include "wizardrules.h"
@@ -41,22 +42,26 @@ MainWindow::MainWindow(QWidget *parent)
     m_profile = AccountProfile();
     m_worker = new RouterTask(this);
     m_ask = [](QWidget *parentWidget, const QString &title, const QString &text) {
+        // No is the default: Return pressed out of habit never confirms a change to a router.
         return QMessageBox::question(parentWidget, title, text,
-                                     QMessageBox::Yes | QMessageBox::No);
+                                     QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
     };
 
     buildFrame();
     wireControls();
-    setStyleSheet(windowStyleSheet());
+    setUpKeys();
+    setStyleSheet(windowStyleSheet() + focusStyleSheet());
 
     connect(m_worker, &RouterTask::logLine, this, &MainWindow::appendLog);
     connect(m_worker, &RouterTask::inspectReady, this, &MainWindow::onInspectReady);
     connect(m_worker, &RouterTask::wanReady, this, &MainWindow::onWanReady);
     connect(m_worker, &RouterTask::provisionReady, this, &MainWindow::onProvisionReady);
     connect(m_worker, &RouterTask::hotspotReady, this, &MainWindow::onHotspotReady);
+    addProgressChecklist();
 
     runStartupChecks();
     showPage(LoginPage);
+    fitToScreen();
 }
 
 void MainWindow::setAskFunction(AskFunction ask)
@@ -181,6 +186,8 @@ bool MainWindow::eventFilter(QObject *watched, QEvent *event)
     // "Sign out" at once; the product name is the one that can go without losing anything.
     if (watched == m_root && event->type() == QEvent::Resize)
         m_product->setVisible(m_root->width() >= kFullBrandRowWidth);
+    if (handleFieldReturn(watched, event))
+        return true;
     return QMainWindow::eventFilter(watched, event);
 }
 
@@ -255,9 +262,12 @@ void MainWindow::showPage(int index)
     m_hotspotCard->setVisible(signedInPage);
     if (index == HomePage)
         updateSeatText();
+    if (index == ApplyPage)
+        m_checklist->start();
     // A new page starts at its top, not where the previous page was scrolled to.
     m_scroll->verticalScrollBar()->setValue(0);
     fitPage();
+    focusFirstEmptyField();
 }
 
 void MainWindow::fitPage()
@@ -274,6 +284,8 @@ void MainWindow::fitPage()
     const int scrollBarWidth = bar ? bar->sizeHint().width() : 14;
     const QWidget *viewport = m_scroll->viewport();
     const int width = std::max(viewport->width() - scrollBarWidth, 360);
+    if (m_stack->currentIndex() == ReviewPage)
+        fitReviewText(viewport->height(), width);
 
     int needed = 0;
     if (pageLayout->hasHeightForWidth())

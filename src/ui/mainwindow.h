@@ -4,13 +4,17 @@
 #include "api/quillmorapi.h"
 
 #include <QMainWindow>
+#include <QMargins>
+#include <QRect>
 #include <QMessageBox>
 #include <QString>
 #include <QVariantMap>
 
 #include <functional>
 
+class QCloseEvent;
 class QComboBox;
+class QKeyEvent;
 class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
@@ -22,6 +26,7 @@ class QSpinBox;
 class QStackedWidget;
 class QVBoxLayout;
 class QWidget;
+class ProgressChecklist;
 class RouterTask;
 struct RouterLogin;
 
@@ -42,9 +47,15 @@ public:
 
     void setAskFunction(AskFunction ask);
 
+    // The first size, reduced to what the available area of the given screen holds, centred on it.
+    [[nodiscard]] static QRect fittedGeometry(const QSize &preferred, const QSize &minimum,
+                                              const QRect &available, const QMargins &frame);
+
 protected:
     void resizeEvent(QResizeEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
 
 private slots:
     void onSendCode();
@@ -67,6 +78,7 @@ private:
     friend class TestWindowFrame;
     friend class TestSignInFlow;
     friend class TestRouterFlow;
+    friend class TestWindowKeys;
 
     enum Page { LoginPage = 0, HomePage, ConnectPage, ReviewPage, ApplyPage, DonePage };
 
@@ -105,6 +117,18 @@ private:
     [[nodiscard]] QString factString(const QString &key) const;
     [[nodiscard]] bool confirm(const QString &title, const QString &text);
     void startLocalHotspotInstall(const QString &stationId);
+
+    // Keys, focus and fit (mainwindow_keys.cpp).
+    void fitToScreen();
+    void setUpKeys();
+    [[nodiscard]] bool handleFieldReturn(QObject *watched, QEvent *event);
+    void focusFirstEmptyField();
+    [[nodiscard]] QPushButton *mainAction() const;
+    [[nodiscard]] QPushButton *backAction() const;
+    [[nodiscard]] bool routerChangeRunning() const;
+    void showErrorText(QLabel *label, const QString &text);
+    void fitReviewText(int viewportHeight, int width);
+    void addProgressChecklist();
 
     QuillmorApi m_api;
     int m_currentPage = LoginPage;
@@ -152,6 +176,7 @@ private:
     QPushButton *m_connectBackButton = nullptr;
     QPushButton *m_connectButton = nullptr;
     QLabel *m_reviewText = nullptr;
+    QScrollArea *m_reviewTextArea = nullptr;
     QLabel *m_reviewError = nullptr;
     QRadioButton *m_fullSetupRadio = nullptr;
     QRadioButton *m_wireguardOnlyRadio = nullptr;
@@ -169,6 +194,7 @@ private:
     // Progress and done
     QLabel *m_progressTitle = nullptr;
     QPlainTextEdit *m_log = nullptr;
+    ProgressChecklist *m_checklist = nullptr;
     QPushButton *m_progressButton = nullptr;
     QLabel *m_doneTitle = nullptr;
     QLabel *m_doneText = nullptr;
