@@ -112,6 +112,9 @@ QWidget *MainWindow::buildReviewPage()
     m_reviewText->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     m_reviewText->setTextInteractionFlags(Qt::TextSelectableByMouse);
     m_reviewTextArea->setWidget(m_reviewText);
+    // The scroll area fills its widget's background; the text sits on the card's white instead.
+    m_reviewText->setAutoFillBackground(false);
+    m_reviewTextArea->viewport()->setAutoFillBackground(false);
     layout->addWidget(m_reviewTextArea);
     m_reviewError = makeLabel(QString(), "error", review.widget);
     m_reviewError->setTextFormat(Qt::PlainText);

@@ -92,8 +92,8 @@ void MainWindow::setUpKeys()
 
 bool MainWindow::handleFieldReturn(QObject *watched, QEvent *event)
 {
-    if (event->type() != QEvent::KeyPress
-        || (watched != m_accountEdit && watched != m_codeEdit && watched != m_passwordEdit)) {
+    if (event->type() != QEvent::KeyPress ||
+        (watched != m_accountEdit && watched != m_codeEdit && watched != m_passwordEdit)) {
         return false;
     }
     const int key = static_cast<QKeyEvent *>(event)->key();
@@ -221,7 +221,16 @@ void MainWindow::fitReviewText(int viewportHeight, int width)
     const int textWidth = std::max(width - 8 - 44 - barWidth, 120);
     const int textHeight = m_reviewText->heightForWidth(textWidth);
 
-    m_reviewTextArea->setFixedHeight(kMinReviewTextHeight);
+    // Layouts cache their height for a width; each new height of the area has to reach them
+    // before the page is measured again.
+    const auto setTextHeight = [this, pageLayout](int height) {
+        m_reviewTextArea->setFixedHeight(height);
+        QWidget *card = m_reviewTextArea->parentWidget();
+        card->layout()->invalidate();
+        card->updateGeometry();
+        pageLayout->invalidate();
+    };
+    setTextHeight(kMinReviewTextHeight);
     const int rest = pageLayout->heightForWidth(width) - kMinReviewTextHeight;
     int cardHeight = 0;
     if (!m_hotspotCard->isHidden() && m_hotspotCard->layout())
@@ -231,7 +240,7 @@ void MainWindow::fitReviewText(int viewportHeight, int width)
     int room = viewportHeight - rest - cardHeight;
     if (room < kMinReviewTextHeight)
         room = viewportHeight - rest;
-    m_reviewTextArea->setFixedHeight(
+    setTextHeight(
         std::clamp(textHeight, kMinReviewTextHeight, std::max(room, kMinReviewTextHeight)));
 }
 

@@ -16,7 +16,7 @@ QString stateMark(ProgressChecklist::State state)
 {
     switch (state) {
     case ProgressChecklist::State::Waiting:
-        return QStringLiteral("\u231B waiting");
+        return QStringLiteral("\u25CB waiting");
     case ProgressChecklist::State::Running:
         return QStringLiteral("\u25B6 running");
     case ProgressChecklist::State::Done:

@@ -9,6 +9,7 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QLabel>
+#include <QLayout>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPlainTextEdit>
@@ -344,6 +345,9 @@ void TestWindowKeys::reviewKeepsItsButtonsInView()
                                                               .arg(inViewport.top())
                                                               .arg(visible.height())));
     }
+    // Nothing on the card is squeezed over anything else.
+    QVERIFY(window.m_reviewTextArea->geometry().bottom() < window.m_reviewError->geometry().top());
+    QVERIFY(window.m_reviewError->geometry().bottom() < window.m_fullSetupRadio->geometry().top());
     // The review text is the one part of the page that scrolls: no scroll area holds the page.
     const QList<QAbstractScrollArea *> areas =
         window.m_stack->widget(3)->findChildren<QAbstractScrollArea *>();
