@@ -39,9 +39,12 @@ T *visible(QWidget *window, const std::function<bool(T *)> &match)
     return nullptr;
 }
 
+// Buttons are found by the text on show, without the "&" that marks their mnemonic.
 QAbstractButton *button(QWidget *window, const QString &text)
 {
-    return visible<QAbstractButton>(window, [&](QAbstractButton *b) { return b->text() == text; });
+    return visible<QAbstractButton>(window, [&](QAbstractButton *b) {
+        return QString(b->text()).remove(QLatin1Char('&')) == text;
+    });
 }
 
 QLineEdit *fieldByPlaceholder(QWidget *window, const QString &placeholder)
@@ -80,11 +83,37 @@ void type(QLineEdit *field, const QString &text)
     QTest::keyClicks(field, text);
 }
 
-void printLog(QWidget *window)
+// Each job starts the activity log afresh; this keeps every line of the whole tour.
+class LogRecorder
 {
-    if (auto *log = window->findChild<QPlainTextEdit *>())
-        out() << "Activity log:" << Qt::endl << log->toPlainText() << Qt::endl;
-}
+public:
+    explicit LogRecorder(QPlainTextEdit *log) : m_log(log)
+    {
+        QObject::connect(log, &QPlainTextEdit::textChanged, log, [this] { record(); });
+    }
+
+    void print()
+    {
+        record();
+        out() << "Activity log of the whole run:" << Qt::endl;
+        for (const QString &part : std::as_const(m_earlier))
+            out() << part << Qt::endl;
+        out() << m_seen << Qt::endl;
+    }
+
+private:
+    void record()
+    {
+        const QString now = m_log->toPlainText();
+        if (!now.startsWith(m_seen) && !m_seen.isEmpty())
+            m_earlier << m_seen;
+        m_seen = now;
+    }
+
+    QPlainTextEdit *m_log;
+    QStringList m_earlier;
+    QString m_seen;
+};
 
 int fail(const QString &what)
 {
@@ -153,6 +182,12 @@ int main(int argc, char *argv[])
     QDir().mkpath(parser.value(folderOption));
 
     MainWindow window;
+    // The pictures show the window at its first size, whatever screen the offscreen platform has.
+    window.resize(980, 720);
+    auto *activity = window.findChild<QPlainTextEdit *>();
+    if (!activity)
+        return fail(QStringLiteral("no activity log"));
+    LogRecorder log(activity);
     window.setAskFunction([](QWidget *, const QString &, const QString &) {
         return QMessageBox::No; // the tour changes nothing on the router
     });
@@ -221,7 +256,7 @@ int main(int argc, char *argv[])
     };
     if (!waitFor(finished, 180000) || button(&window, QStringLiteral("Back"))) {
         tour.shot(QStringLiteral("8-failed"));
-        printLog(&window);
+        log.print();
         return fail(QStringLiteral("onboarding did not finish"));
     }
     out() << "Done page" << Qt::endl;
@@ -236,12 +271,12 @@ int main(int argc, char *argv[])
     };
     if (!waitFor(installed, 120000)) {
         tour.shot(QStringLiteral("10-failed"));
-        printLog(&window);
+        log.print();
         return fail(QStringLiteral("the hotspot login page was not installed"));
     }
     out() << "Hotspot login page installed" << Qt::endl;
     tour.shot(QStringLiteral("10-hotspot"));
 
-    printLog(&window);
+    log.print();
     return 0;
 }
