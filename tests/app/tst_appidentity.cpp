@@ -71,7 +71,7 @@ void TestAppIdentity::platformIconsHaveSixSizes()
 
 void TestAppIdentity::desktopEntryNamesInstalledIcon()
 {
-    QSettings entry(QDir(resourcesDir()).filePath(QStringLiteral("quillmormikrotiksetup.desktop")),
+    QSettings entry(QDir(resourcesDir()).filePath(QStringLiteral("com.quillmor.mikrotiksetup.desktop")),
                     QSettings::IniFormat);
     entry.beginGroup(QStringLiteral("Desktop Entry"));
     QCOMPARE(entry.value(QStringLiteral("Type")).toString(), QStringLiteral("Application"));
