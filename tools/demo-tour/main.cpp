@@ -19,6 +19,7 @@
 
 #include <cstdio>
 #include <functional>
+#include <memory>
 
 namespace {
 
@@ -184,10 +185,12 @@ int main(int argc, char *argv[])
     MainWindow window;
     // The pictures show the window at its first size, whatever screen the offscreen platform has.
     window.resize(980, 720);
-    auto *activity = window.findChild<QPlainTextEdit *>();
-    if (!activity)
-        return fail(QStringLiteral("no activity log"));
-    LogRecorder log(activity);
+    // The progress page joins the window the first time it is shown.
+    std::unique_ptr<LogRecorder> recorder;
+    const auto printLog = [&] {
+        if (recorder)
+            recorder->print();
+    };
     window.setAskFunction([](QWidget *, const QString &, const QString &) {
         return QMessageBox::No; // the tour changes nothing on the router
     });
@@ -231,6 +234,10 @@ int main(int argc, char *argv[])
     tour.shot(QStringLiteral("4-connect"));
     if (!tour.click(QStringLiteral("Connect")))
         return 1;
+    auto *activity = window.findChild<QPlainTextEdit *>();
+    if (!activity)
+        return fail(QStringLiteral("no activity log on the progress page"));
+    recorder = std::make_unique<LogRecorder>(activity);
     tour.shot(QStringLiteral("5-progress"));
     if (!waitFor([&] { return labelShown(&window, QStringLiteral("Ready to link")); }, 90000)) {
         tour.shot(QStringLiteral("5-failed"));
@@ -256,7 +263,7 @@ int main(int argc, char *argv[])
     };
     if (!waitFor(finished, 180000) || button(&window, QStringLiteral("Back"))) {
         tour.shot(QStringLiteral("8-failed"));
-        log.print();
+        printLog();
         return fail(QStringLiteral("onboarding did not finish"));
     }
     out() << "Done page" << Qt::endl;
@@ -271,7 +278,7 @@ int main(int argc, char *argv[])
     };
     if (!waitFor(installed, 120000)) {
         tour.shot(QStringLiteral("10-failed"));
-        log.print();
+        printLog();
         return fail(QStringLiteral("the hotspot login page was not installed"));
     }
     out() << "Hotspot login page installed through Quillmor" << Qt::endl;
@@ -293,12 +300,12 @@ int main(int argc, char *argv[])
     if (!waitFor(localRunOver, 120000) || !installed()
         || !logHas(QStringLiteral("Installing login.html at"))) {
         tour.shot(QStringLiteral("11-failed"));
-        log.print();
+        printLog();
         return fail(QStringLiteral("the login page was not installed from this computer"));
     }
     out() << "Hotspot login page installed from this computer over HTTPS" << Qt::endl;
     tour.shot(QStringLiteral("11-hotspot-from-this-computer"));
 
-    log.print();
+    printLog();
     return 0;
 }
