@@ -43,6 +43,10 @@ ProgressChecklist::ProgressChecklist(QWidget *parent)
     m_list->setFocusPolicy(Qt::NoFocus);
     m_list->setSelectionMode(QAbstractItemView::NoSelection);
     m_list->setWordWrap(true);
+    m_list->setSpacing(3);
+    // Framed like the activity log beside it.
+    m_list->setStyleSheet(QStringLiteral("QListWidget { background: white; border: 1px solid "
+                                         "#c9d3dc; border-radius: 8px; padding: 6px; }"));
     layout->addWidget(m_list, 1);
     setFixedWidth(kColumnWidth);
 
