@@ -5,8 +5,8 @@
 
 #include <QMainWindow>
 #include <QMargins>
-#include <QRect>
 #include <QMessageBox>
+#include <QRect>
 #include <QString>
 #include <QVariantMap>
 
