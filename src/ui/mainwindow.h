@@ -4,13 +4,17 @@
 #include "api/quillmorapi.h"
 
 #include <QMainWindow>
+#include <QMargins>
 #include <QMessageBox>
+#include <QRect>
 #include <QString>
 #include <QVariantMap>
 
 #include <functional>
 
+class QCloseEvent;
 class QComboBox;
+class QKeyEvent;
 class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
@@ -22,6 +26,7 @@ class QSpinBox;
 class QStackedWidget;
 class QVBoxLayout;
 class QWidget;
+class ProgressChecklist;
 class RouterTask;
 struct RouterLogin;
 
@@ -47,9 +52,15 @@ public:
     void setAskFunction(AskFunction ask);
     void setChooseFunction(ChooseFunction choose);
 
+    // The first size, reduced to what the available area of the given screen holds, centred on it.
+    [[nodiscard]] static QRect fittedGeometry(const QSize &preferred, const QSize &minimum,
+                                              const QRect &available, const QMargins &frame);
+
 protected:
     void resizeEvent(QResizeEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
 
 private slots:
     void onSendCode();
@@ -72,6 +83,7 @@ private:
     friend class TestWindowFrame;
     friend class TestSignInFlow;
     friend class TestRouterFlow;
+    friend class TestWindowKeys;
 
     enum Page { LoginPage = 0, HomePage, ConnectPage, ReviewPage, ApplyPage, DonePage };
 
@@ -127,6 +139,18 @@ private:
     void forgetLinkedRouter();
     void startLocalHotspotInstall(const QString &stationId, const HotspotTarget &target);
 
+    // Keys, focus and fit (mainwindow_keys.cpp).
+    void fitToScreen();
+    void setUpKeys();
+    [[nodiscard]] bool handleFieldReturn(QObject *watched, QEvent *event);
+    void focusFirstEmptyField();
+    [[nodiscard]] QPushButton *mainAction() const;
+    [[nodiscard]] QPushButton *backAction() const;
+    [[nodiscard]] bool routerChangeRunning() const;
+    void showErrorText(QLabel *label, const QString &text);
+    void fitReviewText(int viewportHeight, int width);
+    void addProgressChecklist();
+
     QuillmorApi m_api;
     int m_currentPage = LoginPage;
     bool m_fitting = false;
@@ -180,6 +204,7 @@ private:
     QPushButton *m_connectBackButton = nullptr;
     QPushButton *m_connectButton = nullptr;
     QLabel *m_reviewText = nullptr;
+    QScrollArea *m_reviewTextArea = nullptr;
     QLabel *m_reviewError = nullptr;
     QRadioButton *m_fullSetupRadio = nullptr;
     QRadioButton *m_wireguardOnlyRadio = nullptr;
@@ -197,6 +222,7 @@ private:
     // Progress and done
     QLabel *m_progressTitle = nullptr;
     QPlainTextEdit *m_log = nullptr;
+    ProgressChecklist *m_checklist = nullptr;
     QPushButton *m_progressButton = nullptr;
     QLabel *m_doneTitle = nullptr;
     QLabel *m_doneText = nullptr;

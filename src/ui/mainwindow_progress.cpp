@@ -1,5 +1,6 @@
 #include "mainwindow.h"
 
+#include "progresschecklist.h"
 #include "router/routertask.h"
 #include "wizardrules.h"
 
@@ -128,6 +129,7 @@ bool MainWindow::hasLocalLogin() const
 void MainWindow::failOnProgressPage(const QString &error)
 {
     m_progressTitle->setText(error);
+    m_checklist->finish(false, error);
     m_progressButton->setText(QStringLiteral("Back"));
     // A "Cancel" pressed during a service call greys the button; the failed page needs its way
     // back.
@@ -157,4 +159,5 @@ void MainWindow::appendLog(const QString &line)
 {
     m_log->appendPlainText(QStringLiteral("[%1] %2").arg(
         QTime::currentTime().toString(QStringLiteral("HH:mm:ss")), line));
+    m_checklist->addLogLine(line);
 }

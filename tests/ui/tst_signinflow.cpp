@@ -200,11 +200,11 @@ void TestSignInFlow::signInHintsAndColours()
     QCOMPARE(w.m_loginNote->text(), QStringLiteral("Enter the verification code."));
     QVERIFY(m_billing.requests().isEmpty());
 
-    // A wrong code keeps the note's colour and the window signed out.
+    // A wrong code is an error in the error colour, and the window stays signed out.
     w.m_codeEdit->setText(QStringLiteral("0000"));
     QTest::keyClick(w.m_codeEdit, Qt::Key_Return);
     QCOMPARE(w.m_loginNote->text(), QStringLiteral("That code is not right. Ask for a new one."));
-    QCOMPARE(w.m_loginNote->styleSheet(), QLatin1String(kMutedColour));
+    QCOMPARE(w.m_loginNote->styleSheet(), QLatin1String(kErrorColour));
     QCOMPARE(w.m_currentPage, 0);
     QVERIFY(w.m_profile.token.isEmpty());
 
