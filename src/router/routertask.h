@@ -48,6 +48,8 @@ public:
     [[nodiscard]] QString wanMode() const { return m_wanMode; }
     [[nodiscard]] QString pppoePassword() const { return m_pppoePassword; }
     [[nodiscard]] QString lastError() const { return m_lastError; }
+    // The kind of the job running now, or of the last one; set on the window's thread at its start.
+    [[nodiscard]] JobKind jobKind() const { return static_cast<JobKind>(m_jobKind); }
 
 signals:
     void logLine(const QString &line);

@@ -4,13 +4,17 @@
 #include "api/quillmorapi.h"
 
 #include <QMainWindow>
+#include <QMargins>
 #include <QMessageBox>
+#include <QRect>
 #include <QString>
 #include <QVariantMap>
 
 #include <functional>
 
+class QCloseEvent;
 class QComboBox;
+class QKeyEvent;
 class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
@@ -22,6 +26,7 @@ class QSpinBox;
 class QStackedWidget;
 class QVBoxLayout;
 class QWidget;
+class ProgressChecklist;
 class RouterTask;
 struct RouterLogin;
 
@@ -37,14 +42,25 @@ public:
     using AskFunction = std::function<QMessageBox::StandardButton(
         QWidget *parent, const QString &title, const QString &text)>;
 
+    // The operator's pick from a list: the index of the chosen item, or -1 when none was chosen.
+    using ChooseFunction = std::function<int(QWidget *parent, const QString &title,
+                                             const QString &text, const QStringList &items)>;
+
     explicit MainWindow(QWidget *parent = nullptr);
     ~MainWindow() override;
 
     void setAskFunction(AskFunction ask);
+    void setChooseFunction(ChooseFunction choose);
+
+    // The first size, reduced to what the available area of the given screen holds, centred on it.
+    [[nodiscard]] static QRect fittedGeometry(const QSize &preferred, const QSize &minimum,
+                                              const QRect &available, const QMargins &frame);
 
 protected:
     void resizeEvent(QResizeEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
 
 private slots:
     void onSendCode();
@@ -67,8 +83,18 @@ private:
     friend class TestWindowFrame;
     friend class TestSignInFlow;
     friend class TestRouterFlow;
+    friend class TestWindowKeys;
 
     enum Page { LoginPage = 0, HomePage, ConnectPage, ReviewPage, ApplyPage, DonePage };
+
+    // The router a login page goes to. Without an id it is only the router this computer reaches
+    // with the connect page's login, and nothing is recorded with the service.
+    struct HotspotTarget
+    {
+        QString routerId;
+        QString name;
+        bool localFallback = false; // the connect page's login may reach this same router
+    };
 
     struct Card
     {
@@ -107,7 +133,23 @@ private:
     [[nodiscard]] bool factBool(const QString &key) const;
     [[nodiscard]] QString factString(const QString &key) const;
     [[nodiscard]] bool confirm(const QString &title, const QString &text);
-    void startLocalHotspotInstall(const QString &stationId);
+    void beginHotspotPage();
+    [[nodiscard]] bool chooseHotspotTarget(HotspotTarget *target);
+    void rememberLinkedRouter(const QString &routerId, const QString &name);
+    void forgetLinkedRouter();
+    void startLocalHotspotInstall(const QString &stationId, const HotspotTarget &target);
+
+    // Keys, focus and fit (mainwindow_keys.cpp).
+    void fitToScreen();
+    void setUpKeys();
+    [[nodiscard]] bool handleFieldReturn(QObject *watched, QEvent *event);
+    void focusFirstEmptyField();
+    [[nodiscard]] QPushButton *mainAction() const;
+    [[nodiscard]] QPushButton *backAction() const;
+    [[nodiscard]] bool routerChangeRunning() const;
+    void showErrorText(QLabel *label, const QString &text);
+    void fitReviewText(int viewportHeight, int width);
+    void addProgressChecklist();
 
     QuillmorApi m_api;
     int m_currentPage = LoginPage;
@@ -121,8 +163,12 @@ private:
     bool m_busy = false;
     bool m_waitCursorShown = false;
     QString m_savedRouterId;
+    QString m_savedRouterName;
     QString m_chosenStationId;
+    HotspotTarget m_localTarget; // the router the running hotspot job writes
+    bool m_cancelAsked = false;
     AskFunction m_ask;
+    ChooseFunction m_choose;
 
     // Frame
     QWidget *m_root = nullptr;
@@ -158,6 +204,7 @@ private:
     QPushButton *m_connectBackButton = nullptr;
     QPushButton *m_connectButton = nullptr;
     QLabel *m_reviewText = nullptr;
+    QScrollArea *m_reviewTextArea = nullptr;
     QLabel *m_reviewError = nullptr;
     QRadioButton *m_fullSetupRadio = nullptr;
     QRadioButton *m_wireguardOnlyRadio = nullptr;
@@ -175,6 +222,7 @@ private:
     // Progress and done
     QLabel *m_progressTitle = nullptr;
     QPlainTextEdit *m_log = nullptr;
+    ProgressChecklist *m_checklist = nullptr;
     QPushButton *m_progressButton = nullptr;
     QLabel *m_doneTitle = nullptr;
     QLabel *m_doneText = nullptr;

@@ -136,6 +136,8 @@ void MainWindow::onVerify()
     const bool ok = m_api.verifyCode(account, code, &profile, &error);
     setBusy(false);
     if (!ok) {
+        // A refused code is an error like any other, whatever colour the note had before.
+        m_loginNote->setStyleSheet(QLatin1String(kErrorColour));
         m_loginNote->setText(error);
         return;
     }

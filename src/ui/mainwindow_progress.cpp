@@ -1,6 +1,8 @@
 #include "mainwindow.h"
 
+#include "progresschecklist.h"
 #include "router/routertask.h"
+#include "wizardrules.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -86,7 +88,8 @@ void MainWindow::setBusy(bool on)
     }
     if (!m_api.hasApiKey())
         m_sendCodeButton->setEnabled(false);
-    m_provisionButton->setEnabled(false);
+    // Every way back to the review passes here, and not all of them rebuild it.
+    m_provisionButton->setEnabled(reviewDecisions(m_facts, m_profile).onboardAllowed);
     const bool signedIn = !m_profile.token.isEmpty();
     m_loadStationsButton->setEnabled(signedIn);
     m_installButton->setEnabled(signedIn);
@@ -126,16 +129,20 @@ bool MainWindow::hasLocalLogin() const
 void MainWindow::failOnProgressPage(const QString &error)
 {
     m_progressTitle->setText(error);
+    m_checklist->finish(false, error);
     m_progressButton->setText(QStringLiteral("Back"));
-    // A "Cancel" pressed during a service call greys the button, but the call cannot be cut
-    // short; without this the failed page would have no way back.
+    // A "Cancel" pressed during a service call greys the button; the failed page needs its way
+    // back.
     m_progressButton->setEnabled(true);
 }
 
 void MainWindow::onProgressBack()
 {
     if (m_busy) {
+        // Whichever is running stops: the router job at its next check, a service call at once.
+        m_cancelAsked = true;
         m_worker->requestCancel();
+        m_api.cancelRequest();
         appendLog(QStringLiteral("Cancel requested."));
         m_progressButton->setEnabled(false);
         return;
@@ -152,4 +159,5 @@ void MainWindow::appendLog(const QString &line)
 {
     m_log->appendPlainText(QStringLiteral("[%1] %2").arg(
         QTime::currentTime().toString(QStringLiteral("HH:mm:ss")), line));
+    m_checklist->addLogLine(line);
 }

@@ -19,6 +19,7 @@
 
 #include <cstdio>
 #include <functional>
+#include <memory>
 
 namespace {
 
@@ -39,9 +40,12 @@ T *visible(QWidget *window, const std::function<bool(T *)> &match)
     return nullptr;
 }
 
+// Buttons are found by the text on show, without the "&" that marks their mnemonic.
 QAbstractButton *button(QWidget *window, const QString &text)
 {
-    return visible<QAbstractButton>(window, [&](QAbstractButton *b) { return b->text() == text; });
+    return visible<QAbstractButton>(window, [&](QAbstractButton *b) {
+        return QString(b->text()).remove(QLatin1Char('&')) == text;
+    });
 }
 
 QLineEdit *fieldByPlaceholder(QWidget *window, const QString &placeholder)
@@ -80,11 +84,37 @@ void type(QLineEdit *field, const QString &text)
     QTest::keyClicks(field, text);
 }
 
-void printLog(QWidget *window)
+// Each job starts the activity log afresh; this keeps every line of the whole tour.
+class LogRecorder
 {
-    if (auto *log = window->findChild<QPlainTextEdit *>())
-        out() << "Activity log:" << Qt::endl << log->toPlainText() << Qt::endl;
-}
+public:
+    explicit LogRecorder(QPlainTextEdit *log) : m_log(log)
+    {
+        QObject::connect(log, &QPlainTextEdit::textChanged, log, [this] { record(); });
+    }
+
+    void print()
+    {
+        record();
+        out() << "Activity log of the whole run:" << Qt::endl;
+        for (const QString &part : std::as_const(m_earlier))
+            out() << part << Qt::endl;
+        out() << m_seen << Qt::endl;
+    }
+
+private:
+    void record()
+    {
+        const QString now = m_log->toPlainText();
+        if (!now.startsWith(m_seen) && !m_seen.isEmpty())
+            m_earlier << m_seen;
+        m_seen = now;
+    }
+
+    QPlainTextEdit *m_log;
+    QStringList m_earlier;
+    QString m_seen;
+};
 
 int fail(const QString &what)
 {
@@ -153,8 +183,18 @@ int main(int argc, char *argv[])
     QDir().mkpath(parser.value(folderOption));
 
     MainWindow window;
-    window.setAskFunction([](QWidget *, const QString &, const QString &) {
-        return QMessageBox::No; // the tour changes nothing on the router
+    // The pictures show the window at its first size, whatever screen the offscreen platform has.
+    window.resize(980, 720);
+    // The progress page joins the window the first time it is shown.
+    std::unique_ptr<LogRecorder> recorder;
+    const auto printLog = [&] {
+        if (recorder)
+            recorder->print();
+    };
+    // The tour changes nothing of the router's own setup; the login page it does install.
+    window.setAskFunction([](QWidget *, const QString &title, const QString &) {
+        return title == QLatin1String("Install login page?") ? QMessageBox::Yes
+                                                             : QMessageBox::No;
     });
     window.show();
     Tour tour(&window, parser.value(folderOption));
@@ -196,6 +236,10 @@ int main(int argc, char *argv[])
     tour.shot(QStringLiteral("4-connect"));
     if (!tour.click(QStringLiteral("Connect")))
         return 1;
+    auto *activity = window.findChild<QPlainTextEdit *>();
+    if (!activity)
+        return fail(QStringLiteral("no activity log on the progress page"));
+    recorder = std::make_unique<LogRecorder>(activity);
     tour.shot(QStringLiteral("5-progress"));
     if (!waitFor([&] { return labelShown(&window, QStringLiteral("Ready to link")); }, 90000)) {
         tour.shot(QStringLiteral("5-failed"));
@@ -205,7 +249,7 @@ int main(int argc, char *argv[])
     tour.shot(QStringLiteral("6-review"));
 
     // The standard layout would take away the address this computer uses, so the tour only adds
-    // the link; the window asks before the full setup, and the tour's answer is always No.
+    // the link; the window asks before the full setup, and the tour's answer is No.
     if (!tour.click(QStringLiteral("Skip the setup and only add WireGuard")))
         return 1;
     tour.shot(QStringLiteral("7-wireguard-only"));
@@ -221,7 +265,7 @@ int main(int argc, char *argv[])
     };
     if (!waitFor(finished, 180000) || button(&window, QStringLiteral("Back"))) {
         tour.shot(QStringLiteral("8-failed"));
-        printLog(&window);
+        printLog();
         return fail(QStringLiteral("onboarding did not finish"));
     }
     out() << "Done page" << Qt::endl;
@@ -236,7 +280,7 @@ int main(int argc, char *argv[])
     };
     if (!waitFor(installed, 120000)) {
         tour.shot(QStringLiteral("10-failed"));
-        printLog(&window);
+        printLog();
         return fail(QStringLiteral("the hotspot login page was not installed"));
     }
     out() << "Hotspot login page installed through Quillmor" << Qt::endl;
@@ -258,12 +302,12 @@ int main(int argc, char *argv[])
     if (!waitFor(localRunOver, 120000) || !installed()
         || !logHas(QStringLiteral("Installing login.html at"))) {
         tour.shot(QStringLiteral("11-failed"));
-        printLog(&window);
+        printLog();
         return fail(QStringLiteral("the login page was not installed from this computer"));
     }
     out() << "Hotspot login page installed from this computer over HTTPS" << Qt::endl;
     tour.shot(QStringLiteral("11-hotspot-from-this-computer"));
 
-    printLog(&window);
+    printLog();
     return 0;
 }
