@@ -199,6 +199,11 @@ void TestManagementPath::newConnectionsFollowThePath_data()
         << QStringList{QStringLiteral("/ip hotspot add interface=bridge disabled=no"),
                        QStringLiteral("/ip firewall filter add chain=pre-hs-input action=drop")}
         << onEther2 << QStringLiteral("192.168.88.1") << Admission::NoAnswer;
+    QTest::newRow("pre-hs-input meets everyone while a hotspot runs elsewhere")
+        << defconf
+        << QStringList{QStringLiteral("/ip hotspot add interface=ether1 disabled=no"),
+                       QStringLiteral("/ip firewall filter add chain=pre-hs-input action=drop")}
+        << onEther2 << QStringLiteral("192.168.88.1") << Admission::NoAnswer;
     QTest::newRow("ssh service turned off")
         << defconf << QStringList{QStringLiteral("/ip service set ssh disabled=yes")} << onEther2
         << QStringLiteral("192.168.88.1") << Admission::Refuse;

@@ -115,32 +115,32 @@ bool ManagementPath::hotspotOn(const QString &interfaceName) const
 {
     const QList<ModelItem *> servers = m_model.items(QStringLiteral("ip/hotspot"));
     for (const ModelItem *server : servers) {
-        if (enabled(server) && server->props.value(QStringLiteral("interface")) == interfaceName)
+        if (enabled(server) && (interfaceName.isEmpty() ||
+                                server->props.value(QStringLiteral("interface")) == interfaceName))
             return true;
     }
     return false;
 }
 
-PathState ManagementPath::check(const QString &routerAddress, bool established) const
+QString ManagementPath::wireOf(const QString &port, QString *bridgePort) const
 {
-    const QString port = portName();
-    if (port.isEmpty())
-        return PathState::Silent;
-
     // Traffic that comes in on a bridge port belongs to the bridge, not to the port.
     QString wire = port;
-    QString bridgePort;
     for (const ModelItem *member : m_model.items(QStringLiteral("interface/bridge/port"))) {
         if (enabled(member) && member->props.value(QStringLiteral("interface")) == port) {
             wire = member->props.value(QStringLiteral("bridge"));
-            bridgePort = port;
+            *bridgePort = port;
         }
     }
     for (const ModelItem *item : m_model.items(QStringLiteral("interface"))) {
         if (item->props.value(QStringLiteral("name")) == wire && !enabled(item))
-            return PathState::Silent;
+            return QString();
     }
+    return wire;
+}
 
+bool ManagementPath::reaches(const QString &wire, const QString &routerAddress) const
+{
     // The computer talks to the router only through an address of its own subnet on that wire:
     // there is its gateway, and there the router answers for itself.
     bool addressOnWire = false;
@@ -152,36 +152,53 @@ PathState ManagementPath::check(const QString &routerAddress, bool established) 
         addressOnWire = addressOnWire || addressOnly(prefix) == routerAddress;
         computerOnWire = computerOnWire || addressMatches(m_place.address, prefix);
     }
-    if (!addressOnWire || !computerOnWire)
-        return PathState::Silent;
+    return addressOnWire && computerOnWire;
+}
 
-    QString sshPort = QStringLiteral("22");
+bool ManagementPath::sshServiceAdmits(bool established, QString *sshPort) const
+{
     for (const ModelItem *service : m_model.items(QStringLiteral("ip/service"))) {
         if (service->props.value(QStringLiteral("name")) != QLatin1String("ssh"))
             continue;
-        sshPort = service->props.value(QStringLiteral("port"), sshPort);
+        *sshPort = service->props.value(QStringLiteral("port"), *sshPort);
+        // Turning the service off or narrowing its addresses leaves running sessions alone.
         if (established)
-            break;
+            return true;
         if (!enabled(service))
-            return PathState::Reset;
+            return false;
         const QString allowed = service->props.value(QStringLiteral("address"));
         bool allowedHere = allowed.isEmpty();
         for (const QString &spec : allowed.split(QLatin1Char(','), Qt::SkipEmptyParts))
             allowedHere = allowedHere || addressMatches(m_place.address, spec);
-        if (!allowedHere)
-            return PathState::Reset;
+        return allowedHere;
     }
+    return true;
+}
+
+PathState ManagementPath::check(const QString &routerAddress, bool established) const
+{
+    const QString port = portName();
+    QString bridgePort;
+    const QString wire = port.isEmpty() ? QString() : wireOf(port, &bridgePort);
+    if (wire.isEmpty() || !reaches(wire, routerAddress))
+        return PathState::Silent;
 
     Packet packet;
     packet.inInterface = wire;
     packet.inBridgePort = bridgePort;
     packet.source = m_place.address;
     packet.destination = routerAddress;
-    packet.dstPort = sshPort;
+    packet.dstPort = QStringLiteral("22");
     packet.established = established;
     packet.hotspotClient = hotspotOn(wire);
+    if (!sshServiceAdmits(established, &packet.dstPort))
+        return PathState::Reset;
+    return firewall(packet);
+}
 
-    auto outcome = [established](Verdict verdict) {
+PathState ManagementPath::firewall(const Packet &packet) const
+{
+    auto outcome = [&packet](Verdict verdict) {
         switch (verdict) {
         case Verdict::Drop:
             return PathState::Silent;
@@ -190,23 +207,28 @@ PathState ManagementPath::check(const QString &routerAddress, bool established) 
         case Verdict::RejectIcmp:
             // An ICMP error ends a connection attempt at once; a running TCP session shrugs it
             // off and simply hears nothing more.
-            return established ? PathState::Silent : PathState::Reset;
+            return packet.established ? PathState::Silent : PathState::Reset;
         default:
             return PathState::Open;
         }
+    };
+    auto decided = [](Verdict verdict) {
+        return verdict != Verdict::None && verdict != Verdict::Return;
     };
 
     // A hotspot puts its own rules at the top of the input chain: pre-hs-input for everyone,
     // then for its clients hs-input, whose hs-unauth part resets every TCP connection of a
     // client that has not logged in, unless a walled-garden IP entry lets it pass.
-    if (packet.hotspotClient) {
+    if (hotspotOn(QString())) {
         const Verdict pre = runChain(QStringLiteral("pre-hs-input"), packet, 0);
-        if (pre != Verdict::None && pre != Verdict::Return)
+        if (decided(pre))
             return outcome(pre);
+    }
+    if (packet.hotspotClient) {
         if (!walledGardenLets(packet))
             return PathState::Reset;
         const Verdict hs = runChain(QStringLiteral("hs-input"), packet, 0);
-        if (hs != Verdict::None && hs != Verdict::Return)
+        if (decided(hs))
             return outcome(hs);
     }
     return outcome(runChain(QStringLiteral("input"), packet, 0));

@@ -49,6 +49,12 @@ private:
 
     [[nodiscard]] PathState check(const QString &routerAddress, bool established) const;
     [[nodiscard]] QString portName() const;
+    // The interface the port's traffic arrives on; empty when that interface is disabled.
+    [[nodiscard]] QString wireOf(const QString &port, QString *bridgePort) const;
+    [[nodiscard]] bool reaches(const QString &wire, const QString &routerAddress) const;
+    [[nodiscard]] bool sshServiceAdmits(bool established, QString *sshPort) const;
+    [[nodiscard]] PathState firewall(const Packet &packet) const;
+    // An enabled hotspot server on that interface; on any interface when it is empty.
     [[nodiscard]] bool hotspotOn(const QString &interfaceName) const;
     [[nodiscard]] bool walledGardenLets(const Packet &packet) const;
     [[nodiscard]] Verdict runChain(const QString &chain, const Packet &packet, int depth) const;
