@@ -6,6 +6,7 @@
 #include "scriptinterpreter.h"
 #include "scriptparser.h"
 
+#include <QDebug>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -93,9 +94,25 @@ namespace {
 
 QString versionFromExport(const QString &text)
 {
-    static const QRegularExpression header(QStringLiteral("by RouterOS (\\d+(?:\\.\\d+)+)"));
+    // Pre-release builds carry their suffix: "by RouterOS 7.14rc2".
+    static const QRegularExpression header(
+            QStringLiteral("by RouterOS (\\d+(?:\\.\\d+)+(?:(?:alpha|beta|rc)\\d+)?)"));
     const QRegularExpressionMatch m = header.match(text.left(400));
     return m.hasMatch() ? m.captured(1) : QString();
+}
+
+// Hardware ports an export names: by default name, or as a member of something.
+QStringList portsFromExport(const QString &text)
+{
+    static const QRegularExpression named(QStringLiteral(
+            "(?:default-name|interface)=((?:ether|sfp|qsfp|combo|wlan|wifi|lte)[\\w-]*?\\d+)(?=[\\s\\]\\\\]|$)"));
+    QStringList ports;
+    for (auto it = named.globalMatch(text); it.hasNext();) {
+        const QString port = it.next().captured(1);
+        if (!ports.contains(port))
+            ports << port;
+    }
+    return ports;
 }
 
 QString modelFromExport(const QString &text)
@@ -147,14 +164,29 @@ bool RouterOsEngine::loadScenario(const QJsonObject &json, const QString &baseDi
         exportText = QString::fromUtf8(f.readAll());
     }
     const QString exportVersion = versionFromExport(exportText);
+    const QStringList exportPorts = portsFromExport(exportText);
     s.version = json.value(QStringLiteral("version")).toString(exportVersion.isEmpty() ? s.version : exportVersion);
-    s.channel = json.value(QStringLiteral("channel")).toString(s.channel);
+    // Release candidates and betas come from the testing channel, alphas from development.
+    static const QRegularExpression preRelease(QStringLiteral("\\d(alpha|beta|rc)\\d+$"));
+    const QRegularExpressionMatch pre = preRelease.match(s.version);
+    const QString impliedChannel = !pre.hasMatch() ? s.channel
+            : pre.captured(1) == QLatin1String("alpha") ? QStringLiteral("development")
+                                                        : QStringLiteral("testing");
+    s.channel = json.value(QStringLiteral("channel")).toString(impliedChannel);
     s.model = json.contains(QStringLiteral("model")) ? json.value(QStringLiteral("model")).toString()
                                                      : modelFromExport(exportText);
     s.identity = json.value(QStringLiteral("identity")).toString(s.identity);
     s.ethernetPorts = json.value(QStringLiteral("ethernetPorts")).toInt(s.ethernetPorts);
     for (const QJsonValue &v : json.value(QStringLiteral("extraInterfaces")).toArray())
         s.extraInterfaces << v.toString();
+    // The export's router had these ports; this one gets them too, so that its lines apply.
+    for (const QString &port : exportPorts) {
+        static const QRegularExpression ether(QStringLiteral("^ether(\\d+)$"));
+        const QRegularExpressionMatch m = ether.match(port);
+        if ((m.hasMatch() && m.captured(1).toInt() <= s.ethernetPorts) || s.extraInterfaces.contains(port))
+            continue;
+        s.extraInterfaces << port;
+    }
     const QJsonArray users = json.value(QStringLiteral("users")).toArray();
     for (const QJsonValue &v : users) {
         const QJsonObject u = v.toObject();
@@ -227,6 +259,8 @@ bool RouterOsEngine::loadScenario(const QJsonObject &json, const QString &baseDi
     if (!exportText.isEmpty()) {
         QString runError;
         const ScriptInterpreter::Result r = d->run(exportText, true, &runError);
+        for (const QString &skipped : r.skipped)
+            qInfo().noquote() << QStringLiteral("%1: line not applied: %2").arg(s.exportFile, skipped);
         if (r.failed) {
             if (error)
                 *error = QStringLiteral("The export %1 did not load: %2").arg(s.exportFile, runError);

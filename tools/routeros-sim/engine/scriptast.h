@@ -47,6 +47,7 @@ struct ScriptArg
 {
     QString name;        // empty for a positional value
     ScriptExprPtr value; // null for a flag such as count-only
+    QString raw;         // the value as written (an export's item reference is printed back)
     ScriptPos pos;
     ScriptPos equalsPos;
 };

@@ -81,8 +81,7 @@ ScriptInterpreter::Result ScriptInterpreter::run(const ScriptBlock &block)
     m_cutoff = -1;
     m_scopes = {QHash<QString, RosValue>()};
     try {
-        for (const ScriptStatementPtr &st : block.statements)
-            exec(*st);
+        runStatements(block);
     } catch (const Error &e) {
         out(e.message);
         m_result.failed = true;
@@ -97,8 +96,24 @@ ScriptInterpreter::Result ScriptInterpreter::run(const ScriptBlock &block)
 void ScriptInterpreter::runBlock(const ScriptBlock &block)
 {
     const ScopedVariables scope(m_scopes, {});
-    for (const ScriptStatementPtr &st : block.statements)
-        exec(*st);
+    runStatements(block);
+}
+
+void ScriptInterpreter::runStatements(const ScriptBlock &block)
+{
+    for (const ScriptStatementPtr &st : block.statements) {
+        if (!m_model.exportMode()) {
+            exec(*st);
+            continue;
+        }
+        // A real router wrote the export and took every line of it: a line this router cannot
+        // apply (a reference to hardware it lacks) is noted and the load goes on.
+        try {
+            exec(*st);
+        } catch (const Error &e) {
+            m_result.skipped << QStringLiteral("%1 %2").arg(e.message, at(st->pos));
+        }
+    }
 }
 
 void ScriptInterpreter::runValueBlock(const ScriptExprPtr &e)
@@ -446,6 +461,29 @@ QList<ModelItem *> ScriptInterpreter::targets(const QString &menu, const RosValu
     return out;
 }
 
+QList<ModelItem *> ScriptInterpreter::exportTargets(const ScriptStatement &st, const RosValue &ref)
+{
+    QList<ModelItem *> out;
+    QStringList refs;
+    if (ref.isArray()) {
+        for (const RosValue &item : ref.items())
+            refs << item.toString();
+    } else {
+        refs << ref.toString();
+    }
+    if (m_model.resolve(st.menu, refs, &out, nullptr) && !out.isEmpty())
+        return out;
+    // A built-in item of hardware or packages this router does not have (`set *0`, `set 0`,
+    // `set [ find default=yes ]`): kept as the export wrote it so that /export prints it back.
+    QString raw;
+    for (const ScriptArg &arg : st.args)
+        if (arg.name.isEmpty() && raw.isEmpty())
+            raw = arg.raw;
+    if (raw.isEmpty())
+        raw = ref.toString();
+    return {m_model.opaqueItem(st.menu, raw)};
+}
+
 QList<ModelItem *> ScriptInterpreter::filtered(const QString &menu,
                                                const QList<QPair<QString, QString>> &filters,
                                                const ScriptExprPtr &where,
@@ -608,6 +646,8 @@ RosValue ScriptInterpreter::dispatch(const ScriptStatement &st,
                 items << m_model.settings(menu);
             else if (ref.kind() == RosValue::Kind::Nothing)
                 raise(kMissingNumbers);
+            else if (m_model.exportMode())
+                items = exportTargets(st, ref);
             else
                 items = targets(menu, ref);
         }

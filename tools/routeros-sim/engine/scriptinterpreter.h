@@ -28,6 +28,7 @@ public:
         bool hang = false;
         int delayMs = 0;
         QJsonArray log;
+        QStringList skipped; // export lines that could not be applied, with their position
     };
 
     ScriptInterpreter(ConfigModel &model, const MenuSchema &schema, Scenario &scenario,
@@ -50,6 +51,7 @@ private:
     };
 
     void runBlock(const ScriptBlock &block);
+    void runStatements(const ScriptBlock &block);
     RosValue exec(const ScriptStatement &st);
     RosValue runCommand(const ScriptStatement &st);
     RosValue runGlobal(const ScriptStatement &st);
@@ -61,6 +63,7 @@ private:
     RosValue binary(const QString &op, const RosValue &a, const RosValue &b);
     void runValueBlock(const ScriptExprPtr &e);
     [[nodiscard]] QList<ModelItem *> targets(const QString &menu, const RosValue &ref);
+    [[nodiscard]] QList<ModelItem *> exportTargets(const ScriptStatement &st, const RosValue &ref);
     [[nodiscard]] QList<ModelItem *> filtered(const QString &menu,
                                               const QList<QPair<QString, QString>> &filters,
                                               const ScriptExprPtr &where, const QStringList &flags);

@@ -401,7 +401,11 @@ void ScriptParser::parseArguments(ScriptStatement &st, const QString &argMenu)
                 --m_nesting;
                 continue;
             }
+            // Where the command tree does not describe the menu, a bare word is an item
+            // reference (`set 0`, `set wlan1`) except for the listing commands' flags.
+            const bool generic = m_schema.acceptsAnyArgument(argMenu);
             const bool flag = m_schema.acceptsArgument(argMenu, command, name)
+                    && (!generic || filters || command == QLatin1String("export"))
                     && name != QLatin1String("numbers") && name != QLatin1String("number")
                     && name != QLatin1String("value-name");
             if (flag) {
@@ -418,6 +422,7 @@ void ScriptParser::parseArguments(ScriptStatement &st, const QString &argMenu)
         ScriptArg arg;
         arg.pos = posAt(argStart);
         arg.value = parseValue(argMenu);
+        arg.raw = m_text.mid(argStart, m_i - argStart).simplified();
         st.args << arg;
     }
 }
