@@ -155,6 +155,28 @@ QStringList MenuSchema::arguments(const QString &path, const QString &command) c
     return m_menus.value(path).commands.value(command);
 }
 
+QStringList MenuSchema::children(const QString &path) const
+{
+    QSet<QString> names;
+    const QString prefix = path.isEmpty() ? QString() : path + QLatin1Char('/');
+    auto take = [&](const QString &menu) {
+        if (!menu.startsWith(prefix) || menu.size() == prefix.size())
+            return;
+        names.insert(menu.mid(prefix.size()).section(QLatin1Char('/'), 0, 0));
+    };
+    for (auto it = m_menus.constBegin(); it != m_menus.constEnd(); ++it)
+        take(it.key());
+    for (const QString &dir : m_dirs)
+        take(dir);
+    const auto it = m_menus.constFind(path);
+    if (it != m_menus.constEnd()) {
+        for (auto c = it->commands.constBegin(); c != it->commands.constEnd(); ++c)
+            if (!c.key().isEmpty())
+                names.insert(c.key());
+    }
+    return QStringList(names.begin(), names.end());
+}
+
 bool MenuSchema::isGlobalCommand(const QString &name) const
 {
     return m_globals.contains(name);

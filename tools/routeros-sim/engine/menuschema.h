@@ -22,6 +22,8 @@ public:
     [[nodiscard]] bool acceptsArgument(const QString &path, const QString &command,
                                        const QString &name) const;
     [[nodiscard]] QStringList arguments(const QString &path, const QString &command) const;
+    // The submenus and commands one level below a menu ("" is the root).
+    [[nodiscard]] QStringList children(const QString &path) const;
     [[nodiscard]] bool isGlobalCommand(const QString &name) const;
     [[nodiscard]] QStringList globalArguments(const QString &name) const;
 

@@ -31,6 +31,7 @@ public:
     QHash<QString, RosValue> globals;
     QJsonArray log;
     QString logPath;
+    QStringList skippedExportLines;
     bool loaded = false;
 
     [[nodiscard]] ScriptParser::Options parserOptions(bool exportMode) const
@@ -255,10 +256,12 @@ bool RouterOsEngine::loadScenario(const QJsonObject &json, const QString &baseDi
     d->scenario = s;
     d->model.reset(d->scenario);
     d->globals.clear();
+    d->skippedExportLines.clear();
     d->log = QJsonArray();
     if (!exportText.isEmpty()) {
         QString runError;
         const ScriptInterpreter::Result r = d->run(exportText, true, &runError);
+        d->skippedExportLines = r.skipped;
         for (const QString &skipped : r.skipped)
             qInfo().noquote() << QStringLiteral("%1: line not applied: %2").arg(s.exportFile, skipped);
         if (r.failed) {
@@ -346,4 +349,10 @@ QMap<QString, QString> RouterOsEngine::fetchedFiles() const
 {
     QMutexLocker lock(&d->mutex);
     return d->model.files();
+}
+
+QStringList RouterOsEngine::skippedExportLines() const
+{
+    QMutexLocker lock(&d->mutex);
+    return d->skippedExportLines;
 }

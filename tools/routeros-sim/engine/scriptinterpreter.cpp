@@ -219,6 +219,12 @@ RosValue ScriptInterpreter::eval(const ScriptExpr &e)
         return binary(e.text, eval(*e.a), eval(*e.b));
     case ScriptExpr::Kind::Block:
         return RosValue();
+    case ScriptExpr::Kind::Array: {
+        QList<RosValue> items;
+        for (const ScriptExprPtr &part : e.parts)
+            items << eval(*part);
+        return RosValue::keyedArray(e.keys, items);
+    }
     }
     return RosValue();
 }
@@ -264,12 +270,8 @@ RosValue ScriptInterpreter::binary(const QString &op, const RosValue &a, const R
         return RosValue::boolean(a.truthy() || b.truthy());
     if (op == QLatin1String("~"))
         return RosValue::boolean(QRegularExpression(b.toString()).match(a.toString()).hasMatch());
-    if (op == QLatin1String("->")) {
-        qint64 i = 0;
-        if (a.isArray() && b.toNumber(&i) && i >= 0 && i < a.items().size())
-            return a.items().at(int(i));
-        return RosValue();
-    }
+    if (op == QLatin1String("->"))
+        return a.element(b);
     qint64 x = 0;
     qint64 y = 0;
     if (!a.toNumber(&x) || !b.toNumber(&y))
@@ -317,8 +319,29 @@ RosValue ScriptInterpreter::runGlobal(const ScriptStatement &st)
     }
     if (verb == QLatin1String("local") || verb == QLatin1String("global")
         || verb == QLatin1String("set")) {
-        const QString name = nameOf(0);
         const RosValue value = valueAt(1, "value");
+        if (verb == QLatin1String("set") && !positional.isEmpty()
+            && positional.first()->kind == ScriptExpr::Kind::Binary) {
+            // :set ($a->"k"->0) v: rebuild each array on the way down to the element.
+            QList<const ScriptExpr *> chain;
+            const ScriptExpr *target = positional.first().get();
+            while (target->kind == ScriptExpr::Kind::Binary && target->text == QLatin1String("->")) {
+                chain.prepend(target);
+                target = target->a.get();
+            }
+            QList<RosValue> arrays{lookup(target->text)};
+            QList<RosValue> keys;
+            for (const ScriptExpr *step : chain) {
+                keys << eval(*step->b);
+                arrays << arrays.last().element(keys.last());
+            }
+            RosValue updated = value;
+            for (int i = keys.size() - 1; i >= 0; --i)
+                updated = arrays.at(i).withElement(keys.at(i), updated);
+            assign(target->text, updated, false);
+            return RosValue();
+        }
+        const QString name = nameOf(0);
         if (verb == QLatin1String("local"))
             assign(name, value, true);
         else if (verb == QLatin1String("global"))
@@ -380,8 +403,17 @@ RosValue ScriptInterpreter::runGlobal(const ScriptStatement &st)
         const QList<RosValue> items = list.isArray() ? list.items()
                 : list.kind() == RosValue::Kind::Nothing ? QList<RosValue>()
                                                          : QList<RosValue>{list};
-        for (const RosValue &item : items) {
-            const ScopedVariables scope(m_scopes, {{counter, item}});
+        // :foreach k,v in=...: k is the element's key, or its position where it has none.
+        const QString keyName = counter.contains(QLatin1Char(',')) ? counter.section(QLatin1Char(','), 0, 0)
+                                                                   : QString();
+        const QString valueName = counter.section(QLatin1Char(','), -1);
+        for (int i = 0; i < items.size(); ++i) {
+            QHash<QString, RosValue> vars{{valueName, items.at(i)}};
+            if (!keyName.isEmpty()) {
+                const QString key = list.keys().value(i);
+                vars.insert(keyName, key.isEmpty() ? RosValue::num(i) : RosValue::str(key));
+            }
+            const ScopedVariables scope(m_scopes, vars);
             runValueBlock(named.value(QStringLiteral("do")));
         }
         return RosValue();
@@ -490,6 +522,7 @@ QList<ModelItem *> ScriptInterpreter::filtered(const QString &menu,
                                                const QStringList &flags)
 {
     QList<ModelItem *> out;
+    const QList<QPair<QString, QString>> patterns = m_patterns; // a where clause may run commands
     for (ModelItem *item : m_model.items(menu)) {
         bool match = true;
         for (const auto &f : filters) {
@@ -502,6 +535,8 @@ QList<ModelItem *> ScriptInterpreter::filtered(const QString &menu,
         for (const QString &flag : flags)
             if (ConfigModel::isBooleanProperty(flag))
                 match = match && isYes(item->props.value(flag));
+        for (const auto &p : patterns)
+            match = match && QRegularExpression(p.second).match(item->props.value(p.first)).hasMatch();
         if (match && where) {
             ModelItem *saved = m_whereItem;
             const QString savedMenu = m_whereMenu;
@@ -526,6 +561,7 @@ RosValue ScriptInterpreter::runCommand(const ScriptStatement &st)
     QList<RosValue> positional;
     QStringList flags;
     QStringList canonical;
+    QList<QPair<QString, QString>> patterns;
     for (const ScriptArg &arg : st.args) {
         if (arg.name.isEmpty()) {
             const RosValue v = eval(*arg.value);
@@ -534,6 +570,10 @@ RosValue ScriptInterpreter::runCommand(const ScriptStatement &st)
         } else if (!arg.value) {
             flags << arg.name;
             canonical << arg.name;
+        } else if (arg.regex) {
+            const QString v = valueText(eval(*arg.value));
+            patterns << qMakePair(arg.name, v);
+            canonical << arg.name + QLatin1Char('~') + v;
         } else {
             const QString v = valueText(eval(*arg.value));
             named << qMakePair(arg.name, v);
@@ -584,6 +624,7 @@ RosValue ScriptInterpreter::runCommand(const ScriptStatement &st)
             && m_model.hasAddress(m_scenario.sessionAddress);
     RosValue result;
     try {
+        m_patterns = patterns;
         result = dispatch(st, named, positional, flags);
     } catch (const Error &e) {
         entry.insert(QStringLiteral("outcome"), e.message);

@@ -82,6 +82,7 @@ private:
     ModelItem *m_whereItem = nullptr;
     QString m_whereMenu;
     int m_substitution = 0;
+    QList<QPair<QString, QString>> m_patterns; // name~regex filters of the command being run
     int m_cutoff = -1;
     Result m_result;
 };

@@ -80,6 +80,7 @@ bool ScriptParser::parse(const QString &text, ScriptBlockPtr *block, QString *er
             m_lineStarts << i + 1;
     m_i = 0;
     m_nesting = 0;
+    m_declared.clear();
     try {
         ScriptBlockPtr b = parseBlock(QString(), QChar());
         if (!atEnd())
@@ -153,6 +154,7 @@ ScriptBlockPtr ScriptParser::parseBlock(QString menu, QChar closer)
     auto block = std::make_shared<ScriptBlock>();
     const int savedNesting = m_nesting;
     m_nesting = 0;
+    m_declared.append(QSet<QString>());
     for (;;) {
         while (!atEnd()) {
             const QChar c = peek();
@@ -182,7 +184,34 @@ ScriptBlockPtr ScriptParser::parseBlock(QString menu, QChar closer)
             fail(kExpectedEnd, m_i);
     }
     m_nesting = savedNesting;
+    m_declared.removeLast();
     return block;
+}
+
+bool ScriptParser::isDeclared(const QString &name) const
+{
+    for (const QSet<QString> &scope : m_declared)
+        if (scope.contains(name))
+            return true;
+    return false;
+}
+
+// A word as the console completes it: an exact name, else the one child of the menu (submenu or
+// command) it begins. Only where the command tree lists the menu's children.
+QString ScriptParser::expandWord(const QString &path, const QString &word) const
+{
+    if (m_schema.hasMenu(joinMenu(path, word)) || m_schema.hasCommand(path, word)
+        || m_schema.acceptsAnyArgument(path))
+        return word;
+    QString found;
+    for (const QString &child : m_schema.children(path)) {
+        if (!child.startsWith(word))
+            continue;
+        if (!found.isEmpty())
+            return word;
+        found = child;
+    }
+    return found.isEmpty() ? word : found;
 }
 
 ScriptStatementPtr ScriptParser::parseStatement(QString &menu)
@@ -241,11 +270,13 @@ ScriptStatementPtr ScriptParser::parsePathCommand(QString &menu)
         if (atTerminator() || peek() == QLatin1Char('{'))
             break;
         const int wordPos = m_i;
-        const QString word = readWord();
+        QString word = readWord();
         if (word.isEmpty() || !word.at(0).isLower())
             fail(kExpectedCommand, wordPos);
-        const QString sub = joinMenu(path, word);
         const bool followedByValue = peek() == QLatin1Char('=');
+        if (!followedByValue && !m_options.exportMode)
+            word = expandWord(path, word);
+        const QString sub = joinMenu(path, word);
         if (!followedByValue && m_schema.hasMenu(sub)) {
             path = sub;
             pathGiven = true;
@@ -362,12 +393,24 @@ void ScriptParser::parseArguments(ScriptStatement &st, const QString &argMenu)
             return;
         const int argStart = m_i;
         if (isWordChar(peek()) && peek() != QLatin1Char('.')) {
-            const QString name = readWord();
-            if (peek() == QLatin1Char('=')) {
+            QString name = readWord();
+            const bool regex = filters && peek() == QLatin1Char('~');
+            if (peek() == QLatin1Char('=') || regex) {
                 const int equals = m_i;
                 bool known = m_options.exportMode
                         || m_schema.acceptsArgument(argMenu, command, name)
                         || (filters && acceptsFind(argMenu, name));
+                if (!known && !filters) {
+                    // An argument name may be shortened as long as it stays unique.
+                    QStringList candidates;
+                    for (const QString &a : m_schema.arguments(argMenu, command))
+                        if (a.startsWith(name))
+                            candidates << a;
+                    if (candidates.size() == 1) {
+                        name = candidates.first();
+                        known = true;
+                    }
+                }
                 if (!known && !m_options.unknownArgumentAtRun)
                     fail(kExpectedEnd, argStart);
                 if (!known && st.badParameter.isEmpty()) {
@@ -383,12 +426,13 @@ void ScriptParser::parseArguments(ScriptStatement &st, const QString &argMenu)
                 }
                 ScriptArg arg;
                 arg.name = name;
+                arg.regex = regex;
                 arg.pos = posAt(argStart);
                 arg.equalsPos = posAt(equals);
                 if (atTerminator() || peek() == QLatin1Char(' ') || peek() == QLatin1Char('\t'))
                     arg.value = std::make_shared<ScriptExpr>();
                 else
-                    arg.value = parseValue(argMenu);
+                    arg.value = parseValue(argMenu, name == QLatin1String("do"));
                 st.args << arg;
                 continue;
             }
@@ -452,6 +496,10 @@ ScriptStatementPtr ScriptParser::parseGlobal(const QString &name, int namePos, c
         skipStatement();
         return st;
     }
+    const bool declares = name == QLatin1String("local") || name == QLatin1String("global");
+    // Loop counters and the error variable of :onerror are declared by their command.
+    const bool namesVariable = name == QLatin1String("foreach") || name == QLatin1String("for")
+            || name == QLatin1String("onerror");
     int unnamed = 0;
     for (;;) {
         skipBlanks();
@@ -469,7 +517,10 @@ ScriptStatementPtr ScriptParser::parseGlobal(const QString &name, int namePos, c
                 ScriptArg arg;
                 arg.name = argName;
                 arg.pos = posAt(argStart);
-                arg.value = parseValue(menu);
+                const bool code = argName == QLatin1String("do") || argName == QLatin1String("on-error")
+                        || argName == QLatin1String("else") || argName == QLatin1String("command")
+                        || (argName == QLatin1String("in") && name == QLatin1String("onerror"));
+                arg.value = parseValue(menu, code);
                 st->args << arg;
                 continue;
             }
@@ -477,15 +528,41 @@ ScriptStatementPtr ScriptParser::parseGlobal(const QString &name, int namePos, c
         }
         if (++unnamed > unnamedValues(name))
             fail(kExpectedEnd, argStart);
+        // The name a variable command declares or sets is a plain name, never $name.
+        if (unnamed == 1 && (declares || name == QLatin1String("set")) && peek() == QLatin1Char('$'))
+            fail(kSyntaxError, argStart);
         ScriptArg arg;
         arg.pos = posAt(argStart);
-        arg.value = parseValue(menu);
+        arg.value = parseValue(menu, name == QLatin1String("do") && unnamed == 1);
         st->args << arg;
+        if (unnamed == 1 && namesVariable && arg.value->kind == ScriptExpr::Kind::Word) {
+            for (const QString &counter : arg.value->text.split(QLatin1Char(',')))
+                m_declared.last().insert(counter);
+        }
+        if (unnamed == 1 && name == QLatin1String("set")) {
+            // RouterOS compiles :set only against a variable declared in reach (:local,
+            // :global); ($array->key) sets an element of one.
+            const ScriptExpr *target = arg.value.get();
+            while (target->kind == ScriptExpr::Kind::Binary && target->text == QLatin1String("->"))
+                target = target->a.get();
+            const QString variable = target->kind == ScriptExpr::Kind::Word ? target->text
+                    : target->kind == ScriptExpr::Kind::Variable              ? target->text
+                                                                             : QString();
+            if (!isDeclared(variable))
+                fail(kSyntaxError, argStart);
+        }
+    }
+    if (declares && !st->args.isEmpty() && st->args.first().name.isEmpty()) {
+        const ScriptExpr &first = *st->args.first().value;
+        if (first.kind == ScriptExpr::Kind::Word)
+            m_declared.last().insert(first.text);
+        else if (first.kind == ScriptExpr::Kind::Quoted && first.parts.size() == 1)
+            m_declared.last().insert(first.parts.first()->text);
     }
     return st;
 }
 
-ScriptExprPtr ScriptParser::parseValue(const QString &menu)
+ScriptExprPtr ScriptParser::parseValue(const QString &menu, bool code)
 {
     const QChar c = peek();
     if (c == QLatin1Char('"'))
@@ -495,7 +572,7 @@ ScriptExprPtr ScriptParser::parseValue(const QString &menu)
     if (c == QLatin1Char('$'))
         return parseVariable();
     if (c == QLatin1Char('{'))
-        return parseBlockValue(menu);
+        return code ? parseBlockValue(menu) : parseArrayLiteral(menu);
     if (c == QLatin1Char('(')) {
         ++m_i;
         ++m_nesting;
@@ -532,6 +609,54 @@ ScriptExprPtr ScriptParser::parseBareWord()
     if (m_i == start)
         fail(kSyntaxError, m_i);
     e->text = text;
+    return e;
+}
+
+ScriptExprPtr ScriptParser::parseArrayLiteral(const QString &menu)
+{
+    auto e = std::make_shared<ScriptExpr>();
+    e->kind = ScriptExpr::Kind::Array;
+    e->pos = posAt(m_i);
+    // {} alone is no value; inside ( ) it is the empty array.
+    const bool enclosed = m_nesting > 0;
+    ++m_i;
+    ++m_nesting;
+    for (;;) {
+        skipBlanks();
+        if (atEnd())
+            fail(kMissingBrace, m_i);
+        if (peek() == QLatin1Char('}'))
+            break;
+        QString key;
+        const int elementStart = m_i;
+        if (isWordChar(peek())) {
+            const QString word = readWord();
+            if (peek() == QLatin1Char('=') && !word.isEmpty()) {
+                key = word;
+                ++m_i;
+            } else {
+                m_i = elementStart;
+            }
+        }
+        skipBlanks();
+        if (peek() == QLatin1Char(';') || peek() == QLatin1Char('}')) {
+            e->parts << std::make_shared<ScriptExpr>();
+        } else {
+            e->parts << parseExpression(menu, 0);
+        }
+        e->keys << key;
+        skipBlanks();
+        if (peek() == QLatin1Char(';')) {
+            ++m_i;
+            continue;
+        }
+        if (peek() != QLatin1Char('}'))
+            fail(kSyntaxError, m_i);
+    }
+    ++m_i;
+    --m_nesting;
+    if (e->parts.isEmpty() && !enclosed)
+        fail(kSyntaxError, m_i);
     return e;
 }
 
@@ -750,7 +875,7 @@ ScriptExprPtr ScriptParser::parseUnary(const QString &menu)
         return u;
     }
     if (c == QLatin1Char('"') || c == QLatin1Char('[') || c == QLatin1Char('$')
-        || c == QLatin1Char('('))
+        || c == QLatin1Char('(') || c == QLatin1Char('{'))
         return parseValue(menu);
     auto e = std::make_shared<ScriptExpr>();
     e->kind = ScriptExpr::Kind::Word;
@@ -760,9 +885,13 @@ ScriptExprPtr ScriptParser::parseUnary(const QString &menu)
         ++m_i;
     while (!atEnd()) {
         const QChar w = peek();
-        const bool joins = (w == QLatin1Char('.') || w == QLatin1Char('/') || w == QLatin1Char(':')
-                            || w == QLatin1Char('-'))
-                && m_i > start && peek(1).isLetterOrNumber();
+        // IPv6 addresses join with "::", also at their start (::1).
+        const bool colons = w == QLatin1Char(':')
+                && (peek(1) == QLatin1Char(':') || (m_i > start && peek(-1) == QLatin1Char(':')));
+        const bool joins = colons
+                || ((w == QLatin1Char('.') || w == QLatin1Char('/') || w == QLatin1Char(':')
+                     || w == QLatin1Char('-'))
+                    && m_i > start && peek(1).isLetterOrNumber());
         if (w.isLetterOrNumber() || w == QLatin1Char('_') || w == QLatin1Char('*') || joins)
             ++m_i;
         else
