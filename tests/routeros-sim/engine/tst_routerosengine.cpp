@@ -1003,7 +1003,12 @@ void TestRouterOsEngine::languageRunsAsRouterOsCompilesIt_data()
     QTest::newRow("command and argument abbreviation")
             << QStringLiteral("/ip address ad addr=10.9.9.9/24 interf=ether2; :put [/ip address get [find address=\"10.9.9.9/24\"] interface]")
             << QStringLiteral("ether2");
-    QTest::newRow("ambiguous abbreviation") << QStringLiteral("/ip d print") << QStringLiteral("bad command name d (line 1 column 5)");
+    QTest::newRow("ambiguous abbreviation") << QStringLiteral("/ip s print") << QStringLiteral("bad command name s (line 1 column 5)");
+    QTest::newRow("menus known without their commands")
+            << QStringLiteral(R"(/system scheduler add name=x on-event=":put 1" interval=1d; /log info "x"; :put [:len [/system scheduler find]])")
+            << QStringLiteral("1");
+    QTest::newRow("misspelt menu fails at its own word")
+            << QStringLiteral(":put 1; /ip firewall mangel add chain=prerouting") << QStringLiteral("1\r\nbad command name mangel (line 1 column 22)");
     QTest::newRow("addresses and times are values")
             << QStringLiteral(":put [:typeof 10.0.0.1]; :put [:typeof 10.0.0.0/8]; :put [:typeof 1m30s]; :put [:typeof ::1]; :put (2001:db8::1 = 2001:db8::1)")
             << QStringLiteral("ip\r\nip-prefix\r\ntime\r\nip6\r\ntrue");

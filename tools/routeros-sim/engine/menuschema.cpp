@@ -75,9 +75,12 @@ bool MenuSchema::load(const QString &schemaDir, const QString &version, QString 
         m_globals.insert(it.key(), args);
     }
     const QJsonObject menus = root.value(QStringLiteral("menus")).toObject();
+    QSet<QString> absent;
     for (auto it = menus.begin(); it != menus.end(); ++it) {
-        if (it.value().isNull())
+        if (it.value().isNull()) {
+            absent.insert(it.key());
             continue;
+        }
         const QJsonObject m = it.value().toObject();
         Menu menu;
         if (m.contains(QStringLiteral("_cmd"))) {
@@ -100,6 +103,15 @@ bool MenuSchema::load(const QString &schemaDir, const QString &version, QString 
             const QString path = it.key() + QLatin1Char('/') + sub.toString();
             if (!menus.contains(path))
                 addGenericMenu(path);
+        }
+    }
+    QFile others(dir.filePath(QStringLiteral("other-menus.txt")));
+    if (others.open(QIODevice::ReadOnly | QIODevice::Text)) {
+        for (const QByteArray &line : others.readAll().split('\n')) {
+            const QString path = QString::fromUtf8(line).trimmed();
+            if (path.isEmpty() || path.startsWith(QLatin1Char('#')) || absent.contains(path))
+                continue;
+            addGenericMenu(path);
         }
     }
     return true;

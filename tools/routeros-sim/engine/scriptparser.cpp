@@ -311,6 +311,15 @@ ScriptStatementPtr ScriptParser::parsePathCommand(QString &menu)
             m_schema.addGenericMenu(path);
             continue;
         }
+        if (m_schema.acceptsAnyArgument(path) && !followedByValue) {
+            // A menu known to exist whose commands the tree does not list (/log info,
+            // /system script run): the word is its command.
+            st->kind = ScriptStatement::Kind::Command;
+            st->menu = path;
+            st->verb = word;
+            parseArguments(*st, path);
+            return st;
+        }
         st->kind = ScriptStatement::Kind::BadCommand;
         st->badWord = word;
         st->badPos = posAt(wordPos);
