@@ -1004,6 +1004,13 @@ void TestRouterOsEngine::languageRunsAsRouterOsCompilesIt_data()
             << QStringLiteral("/ip address ad addr=10.9.9.9/24 interf=ether2; :put [/ip address get [find address=\"10.9.9.9/24\"] interface]")
             << QStringLiteral("ether2");
     QTest::newRow("ambiguous abbreviation") << QStringLiteral("/ip s print") << QStringLiteral("bad command name s (line 1 column 5)");
+    QTest::newRow("function with values and named arguments")
+            << QStringLiteral(R"(:local f do={ :return ($1 . "-" . $name) }; :put [$f a name=b]; $f c)") << QStringLiteral("a-b");
+    QTest::newRow("conversions and global commands outside the tree")
+            << QStringLiteral(R"(:log info "x"; :put [:tonum "12"]; :put [:typeof [:tonum "x"]]; :put [:toip 10.0.0.1])")
+            << QStringLiteral("12\r\nnothing\r\n10.0.0.1");
+    QTest::newRow(":range is newer than 7.14") << QStringLiteral(":put 1; :put [:range 1 3]")
+                                               << QStringLiteral("1\r\nbad command name range (line 1 column 16)");
     QTest::newRow("menus known without their commands")
             << QStringLiteral(R"(/system scheduler add name=x on-event=":put 1" interval=1d; /log info "x"; :put [:len [/system scheduler find]])")
             << QStringLiteral("1");

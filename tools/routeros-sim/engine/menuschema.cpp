@@ -67,6 +67,7 @@ bool MenuSchema::load(const QString &schemaDir, const QString &version, QString 
     m_menus.clear();
     m_dirs.clear();
     m_globals.clear();
+    m_openGlobals.clear();
     const QJsonObject globals = root.value(QStringLiteral("global-commands")).toObject();
     for (auto it = globals.begin(); it != globals.end(); ++it) {
         QStringList args;
@@ -111,6 +112,14 @@ bool MenuSchema::load(const QString &schemaDir, const QString &version, QString 
             const QString path = QString::fromUtf8(line).trimmed();
             if (path.isEmpty() || path.startsWith(QLatin1Char('#')) || absent.contains(path))
                 continue;
+            if (path.startsWith(QLatin1Char(':'))) {
+                const QStringList words = path.mid(1).split(QLatin1Char(' '), Qt::SkipEmptyParts);
+                const bool inVersion = words.size() < 3 || words.at(1) != QLatin1String("since")
+                        || QVersionNumber::fromString(words.at(2)) <= wanted;
+                if (inVersion && !m_globals.contains(words.first()))
+                    m_openGlobals.insert(words.first());
+                continue;
+            }
             addGenericMenu(path);
         }
     }
@@ -191,7 +200,12 @@ QStringList MenuSchema::children(const QString &path) const
 
 bool MenuSchema::isGlobalCommand(const QString &name) const
 {
-    return m_globals.contains(name);
+    return m_globals.contains(name) || m_openGlobals.contains(name);
+}
+
+bool MenuSchema::acceptsAnyGlobalArgument(const QString &name) const
+{
+    return m_openGlobals.contains(name);
 }
 
 QStringList MenuSchema::globalArguments(const QString &name) const

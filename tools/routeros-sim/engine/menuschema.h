@@ -26,6 +26,8 @@ public:
     [[nodiscard]] QStringList children(const QString &path) const;
     [[nodiscard]] bool isGlobalCommand(const QString &name) const;
     [[nodiscard]] QStringList globalArguments(const QString &name) const;
+    // A global command whose arguments the tree does not describe: any name and value is taken.
+    [[nodiscard]] bool acceptsAnyGlobalArgument(const QString &name) const;
 
     // Adjustments the scenario makes: a router with a routerboard, a router without WireGuard.
     void addMenu(const QString &path, const QHash<QString, QStringList> &commands);
@@ -46,4 +48,5 @@ private:
     QHash<QString, Menu> m_menus;
     QSet<QString> m_dirs;
     QHash<QString, QStringList> m_globals;
+    QSet<QString> m_openGlobals;
 };

@@ -52,6 +52,14 @@ RosValue RosValue::keyedArray(const QStringList &keys, const QList<RosValue> &it
     return v;
 }
 
+RosValue RosValue::code(std::shared_ptr<ScriptBlock> block)
+{
+    RosValue v;
+    v.m_kind = Kind::Code;
+    v.m_block = std::move(block);
+    return v;
+}
+
 RosValue RosValue::element(const RosValue &key) const
 {
     if (m_kind != Kind::Array)
@@ -133,6 +141,7 @@ QString RosValue::toString() const
 {
     switch (m_kind) {
     case Kind::Nothing:
+    case Kind::Code:
         return QString();
     case Kind::Str:
     case Kind::Id:
@@ -213,6 +222,8 @@ QString RosValue::typeName() const
         return QStringLiteral("ip6-prefix");
     case Kind::Time:
         return QStringLiteral("time");
+    case Kind::Code:
+        return QStringLiteral("code");
     }
     return QString();
 }

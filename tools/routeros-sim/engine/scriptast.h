@@ -64,6 +64,7 @@ struct ScriptStatement
         Command,     // a menu command, or a menu that is itself a command (verb empty)
         Global,      // :put, :local, :if ...
         BadCommand,  // a word that is no command here; raised when reached
+        Call,        // $function arg name=value: runs the code a variable holds
     };
     Kind kind = Kind::Command;
     QString menu;

@@ -141,7 +141,39 @@ RosValue ScriptInterpreter::exec(const ScriptStatement &st)
         return runGlobal(st);
     case ScriptStatement::Kind::Command:
         return runCommand(st);
+    case ScriptStatement::Kind::Call:
+        return call(st);
     }
+    return RosValue();
+}
+
+RosValue ScriptInterpreter::call(const ScriptStatement &st)
+{
+    const RosValue function = lookup(st.verb);
+    const std::shared_ptr<ScriptBlock> body = function.block();
+    if (function.kind() != RosValue::Kind::Code || !body)
+        return RosValue();
+    // The function sees its values as $1, $2 ... ($0 is its own name) and its named arguments
+    // as variables of those names.
+    QHash<QString, RosValue> arguments{{QStringLiteral("0"), RosValue::str(st.verb)}};
+    int n = 0;
+    for (const ScriptArg &arg : st.args)
+        arguments.insert(arg.name.isEmpty() ? QString::number(++n) : arg.name, eval(*arg.value));
+    if (++m_depth > 100) {
+        --m_depth;
+        raise(QStringLiteral("failure: too many nested calls"));
+    }
+    try {
+        const ScopedVariables scope(m_scopes, arguments);
+        runStatements(*body);
+    } catch (const Return &r) {
+        --m_depth;
+        return r.value;
+    } catch (...) {
+        --m_depth;
+        throw;
+    }
+    --m_depth;
     return RosValue();
 }
 
@@ -319,7 +351,9 @@ RosValue ScriptInterpreter::runGlobal(const ScriptStatement &st)
     }
     if (verb == QLatin1String("local") || verb == QLatin1String("global")
         || verb == QLatin1String("set")) {
-        const RosValue value = valueAt(1, "value");
+        const ScriptExprPtr function = named.value(QStringLiteral("do"));
+        const RosValue value = function && function->block ? RosValue::code(function->block)
+                                                           : valueAt(1, "value");
         if (verb == QLatin1String("set") && !positional.isEmpty()
             && positional.first()->kind == ScriptExpr::Kind::Binary) {
             // :set ($a->"k"->0) v: rebuild each array on the way down to the element.
@@ -345,7 +379,7 @@ RosValue ScriptInterpreter::runGlobal(const ScriptStatement &st)
         if (verb == QLatin1String("local"))
             assign(name, value, true);
         else if (verb == QLatin1String("global"))
-            m_globals.insert(name, positional.size() > 1 || named.contains(QStringLiteral("value"))
+            m_globals.insert(name, positional.size() > 1 || named.contains(QStringLiteral("value")) || function
                                        ? value
                                        : m_globals.value(name));
         else
@@ -474,6 +508,58 @@ RosValue ScriptInterpreter::runGlobal(const ScriptStatement &st)
     }
     if (verb == QLatin1String("return"))
         throw Return{valueAt(0, "value")};
+    if (verb == QLatin1String("tonum") || verb == QLatin1String("tobool") || verb == QLatin1String("toip")
+        || verb == QLatin1String("toip6") || verb == QLatin1String("totime") || verb == QLatin1String("toid")) {
+        // A conversion gives nothing where the text is no value of that kind.
+        const RosValue v = valueAt(0, "value");
+        const RosValue w = v.kind() == RosValue::Kind::Str ? RosValue::word(v.toString()) : v;
+        static const QHash<QString, QStringList> kinds = {
+                {QStringLiteral("tonum"), {QStringLiteral("num")}},
+                {QStringLiteral("tobool"), {QStringLiteral("bool")}},
+                {QStringLiteral("toip"), {QStringLiteral("ip")}},
+                {QStringLiteral("toip6"), {QStringLiteral("ip6")}},
+                {QStringLiteral("totime"), {QStringLiteral("time")}},
+                {QStringLiteral("toid"), {QStringLiteral("id")}}};
+        if (verb == QLatin1String("tobool") && w.kind() == RosValue::Kind::Num)
+            return RosValue::boolean(w.number() != 0);
+        if (verb == QLatin1String("totime") && w.kind() == RosValue::Kind::Num)
+            return RosValue::word(QStringLiteral("%1s").arg(w.number()));
+        return kinds.value(verb).contains(w.typeName()) ? w : RosValue();
+    }
+    if (verb == QLatin1String("range")) {
+        qint64 from = 0;
+        qint64 to = 0;
+        qint64 step = 1;
+        (void)valueAt(0, "from").toNumber(&from);
+        (void)valueAt(1, "to").toNumber(&to);
+        if (valueAt(2, "step").toNumber(&step) && step == 0)
+            step = 1;
+        QList<RosValue> items;
+        for (qint64 i = from; (step > 0 ? i <= to : i >= to) && items.size() < 100000; i += step)
+            items << RosValue::num(i);
+        return RosValue::array(items);
+    }
+    if (verb == QLatin1String("retry")) {
+        const ScriptExprPtr body = positional.value(0, named.value(QStringLiteral("command")));
+        qint64 attempts = 1;
+        if (const ScriptExprPtr max = named.value(QStringLiteral("max")))
+            (void)eval(*max).toNumber(&attempts);
+        for (qint64 i = 1;; ++i) {
+            try {
+                runValueBlock(body);
+                return RosValue();
+            } catch (const Error &e) {
+                if (i < attempts && e.catchable)
+                    continue;
+                const ScriptExprPtr onError = named.value(QStringLiteral("on-error"));
+                if (!onError || !e.catchable)
+                    throw;
+                runValueBlock(onError);
+                return RosValue();
+            }
+        }
+    }
+    // The others (:log, :beep, :execute, :parse ...) act outside what this router models.
     return RosValue();
 }
 

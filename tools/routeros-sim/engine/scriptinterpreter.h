@@ -55,6 +55,7 @@ private:
     RosValue exec(const ScriptStatement &st);
     RosValue runCommand(const ScriptStatement &st);
     RosValue runGlobal(const ScriptStatement &st);
+    RosValue call(const ScriptStatement &st);
     RosValue dispatch(const ScriptStatement &st, const QList<QPair<QString, QString>> &named,
                       const QList<RosValue> &positional, const QStringList &flags);
     RosValue ping(const QList<QPair<QString, QString>> &named, const QList<RosValue> &positional);
@@ -82,6 +83,7 @@ private:
     ModelItem *m_whereItem = nullptr;
     QString m_whereMenu;
     int m_substitution = 0;
+    int m_depth = 0; // nested function calls
     QList<QPair<QString, QString>> m_patterns; // name~regex filters of the command being run
     int m_cutoff = -1;
     Result m_result;

@@ -241,7 +241,37 @@ ScriptStatementPtr ScriptParser::parseStatement(QString &menu)
     }
     if (c == QLatin1Char('/') || c == QLatin1Char('.') || c.isLower() || c.isDigit())
         return parsePathCommand(menu);
+    if (c == QLatin1Char('$'))
+        return parseCall(menu);
     fail(kExpectedCommand, m_i);
+}
+
+ScriptStatementPtr ScriptParser::parseCall(const QString &menu)
+{
+    auto st = std::make_shared<ScriptStatement>();
+    st->kind = ScriptStatement::Kind::Call;
+    st->pos = posAt(m_i);
+    st->menu = menu;
+    st->verb = parseVariable()->text;
+    for (;;) {
+        skipBlanks();
+        if (atTerminator())
+            return st;
+        const int argStart = m_i;
+        ScriptArg arg;
+        arg.pos = posAt(argStart);
+        if (isWordChar(peek()) && peek() != QLatin1Char('.')) {
+            const QString name = readWord();
+            if (peek() == QLatin1Char('=')) {
+                ++m_i;
+                arg.name = name;
+            } else {
+                m_i = argStart;
+            }
+        }
+        arg.value = parseValue(menu);
+        st->args << arg;
+    }
 }
 
 ScriptStatementPtr ScriptParser::parsePathCommand(QString &menu)
@@ -487,18 +517,9 @@ ScriptStatementPtr ScriptParser::parseGlobal(const QString &name, int namePos, c
     st->verb = name;
     st->menu = menu;
     st->pos = posAt(namePos);
-    static const QStringList implemented = {
-            QStringLiteral("put"),    QStringLiteral("local"),   QStringLiteral("global"),
-            QStringLiteral("set"),    QStringLiteral("do"),      QStringLiteral("if"),
-            QStringLiteral("foreach"), QStringLiteral("for"),    QStringLiteral("while"),
-            QStringLiteral("len"),    QStringLiteral("error"),   QStringLiteral("typeof"),
-            QStringLiteral("tostr"),  QStringLiteral("toarray"), QStringLiteral("pick"),
-            QStringLiteral("delay"),  QStringLiteral("return"),  QStringLiteral("nothing"),
-            QStringLiteral("onerror")};
-    // The command tree names every global command with arguments, so one it lacks is missing
-    // from that version (:onerror before 7.13); :nothing takes no arguments and is not listed.
-    const bool inVersion = m_schema.isGlobalCommand(name) || name == QLatin1String("nothing");
-    if (!implemented.contains(name) || !inVersion) {
+    // The command tree and the list of other global commands name every one the version has,
+    // so one they lack is missing from it (:onerror before 7.13, :range before 7.17).
+    if (!m_schema.isGlobalCommand(name)) {
         st->kind = ScriptStatement::Kind::BadCommand;
         st->badWord = name;
         st->badPos = posAt(namePos);
@@ -519,7 +540,8 @@ ScriptStatementPtr ScriptParser::parseGlobal(const QString &name, int namePos, c
             const QString argName = readWord();
             if (peek() == QLatin1Char('=')) {
                 // Each global command has its own argument names: :if has no on-error, :do no else.
-                if (!m_schema.globalArguments(name).contains(argName))
+                if (!m_schema.globalArguments(name).contains(argName)
+                    && !m_schema.acceptsAnyGlobalArgument(name))
                     fail(kExpectedEnd, argStart);
                 ++m_i;
                 skipBlanks();
@@ -535,7 +557,7 @@ ScriptStatementPtr ScriptParser::parseGlobal(const QString &name, int namePos, c
             }
             m_i = argStart;
         }
-        if (++unnamed > unnamedValues(name))
+        if (++unnamed > unnamedValues(name) && !m_schema.acceptsAnyGlobalArgument(name))
             fail(kExpectedEnd, argStart);
         // The name a variable command declares or sets is a plain name, never $name.
         if (unnamed == 1 && (declares || name == QLatin1String("set")) && peek() == QLatin1Char('$'))

@@ -43,6 +43,7 @@ private:
     ScriptBlockPtr parseBlock(QString menu, QChar closer);
     ScriptStatementPtr parseStatement(QString &menu);
     ScriptStatementPtr parsePathCommand(QString &menu);
+    ScriptStatementPtr parseCall(const QString &menu);
     ScriptStatementPtr parseGlobal(const QString &name, int namePos, const QString &menu);
     void parseArguments(ScriptStatement &st, const QString &argMenu);
     void skipStatement();
