@@ -966,6 +966,8 @@ void TestRouterOsEngine::itemReferencesResolveAsTheConsoleDoes_data()
             << QStringLiteral("done");
     QTest::newRow("where clause") << QStringLiteral(":put [:len [/interface find where name~\"^ether\"]]")
                                   << QStringLiteral("5");
+    QTest::newRow("where clause ends with its line")
+            << QStringLiteral("/interface print count-only where name~\"^ether\"\n:put done") << QStringLiteral("5\r\ndone");
 }
 
 void TestRouterOsEngine::itemReferencesResolveAsTheConsoleDoes()
@@ -982,6 +984,8 @@ void TestRouterOsEngine::languageRunsAsRouterOsCompilesIt_data()
     QTest::addColumn<QString>("expected");
     QTest::newRow("array literal") << QStringLiteral(R"(:local a {"a";"b"}; :put $a; :put [:len $a]; :put ($a->1))")
                                    << QStringLiteral("a;b\r\n2\r\nb");
+    QTest::newRow("quoted keys") << QStringLiteral(R"(:local a {"b c"=2;"x";"a"=1}; :put $a; :put ($a->"b c"))")
+                                 << QStringLiteral("x;a=1;b c=2\r\n2");
     QTest::newRow("empty array in parentheses") << QStringLiteral(":local a ({}); :put ([:typeof $a] . [:len $a])")
                                                 << QStringLiteral("array0");
     QTest::newRow("keys sort after unnamed elements")

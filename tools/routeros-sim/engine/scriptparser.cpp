@@ -2,6 +2,8 @@
 
 #include "menuschema.h"
 
+#include <algorithm>
+
 namespace {
 
 const QString kSyntaxError = QStringLiteral("syntax error");
@@ -479,9 +481,7 @@ void ScriptParser::parseArguments(ScriptStatement &st, const QString &argMenu)
                 skipBlanks();
                 if (atTerminator())
                     fail(QStringLiteral("missing value for where"), m_i);
-                ++m_nesting;
                 st.where = parseExpression(argMenu, 0);
-                --m_nesting;
                 continue;
             }
             // Where the command tree does not describe the menu, a bare word is an item
@@ -664,6 +664,18 @@ ScriptExprPtr ScriptParser::parseArrayLiteral(const QString &menu)
             const QString word = readWord();
             if (peek() == QLatin1Char('=') && !word.isEmpty()) {
                 key = word;
+                ++m_i;
+            } else {
+                m_i = elementStart;
+            }
+        } else if (peek() == QLatin1Char('"')) {
+            // {"a"=1}: a quoted key; a quoted value stands alone.
+            const ScriptExprPtr quoted = parseQuoted(menu);
+            const bool plain = std::all_of(quoted->parts.cbegin(), quoted->parts.cend(),
+                                           [](const ScriptExprPtr &p) { return p->kind == ScriptExpr::Kind::Text; });
+            if (peek() == QLatin1Char('=') && plain) {
+                for (const ScriptExprPtr &p : quoted->parts)
+                    key += p->text;
                 ++m_i;
             } else {
                 m_i = elementStart;
