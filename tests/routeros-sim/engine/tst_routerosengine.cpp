@@ -642,6 +642,8 @@ void TestRouterOsEngine::malformedScriptsFailInRouterOsWords_data()
             << QStringLiteral(":local x 1\n{ :local y 2 }\n:set y 3") << QStringLiteral("syntax error (line 3 column 6)");
     QTest::newRow(":global of a variable's value")
             << QStringLiteral(":put \"QM_A=1\"\n:local n \"x\"\n:global $n") << QStringLiteral("syntax error (line 3 column 9)");
+    QTest::newRow("where without an expression")
+            << QStringLiteral(":put \"QM_A=1\"; :put [/ip address find where=]") << QStringLiteral("missing value for where (line 1 column 45)");
     QTest::newRow("empty braces as a value")
             << QStringLiteral(":global array {}") << QStringLiteral("syntax error (line 1 column 17)");
 }
@@ -1013,6 +1015,9 @@ void TestRouterOsEngine::languageRunsAsRouterOsCompilesIt_data()
     QTest::newRow("conversions and global commands outside the tree")
             << QStringLiteral(R"(:log info "x"; :put [:tonum "12"]; :put [:typeof [:tonum "x"]]; :put [:toip 10.0.0.1])")
             << QStringLiteral("12\r\nnothing\r\n10.0.0.1");
+    QTest::newRow("string and array search")
+            << QStringLiteral(R"(:put [:find "abcabc" "c"]; :put [:find "abcabc" "c" 2]; :put [:typeof [:find "abc" "z"]]; :put [:find {1;2;3} 3])")
+            << QStringLiteral("2\r\n5\r\nnothing\r\n2");
     QTest::newRow(":range is newer than 7.14") << QStringLiteral(":put 1; :put [:range 1 3]")
                                                << QStringLiteral("1\r\nbad command name range (line 1 column 16)");
     QTest::newRow("menus known without their commands")

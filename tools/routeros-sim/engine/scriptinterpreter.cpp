@@ -526,6 +526,21 @@ RosValue ScriptInterpreter::runGlobal(const ScriptStatement &st)
             return RosValue::word(QStringLiteral("%1s").arg(w.number()));
         return kinds.value(verb).contains(w.typeName()) ? w : RosValue();
     }
+    if (verb == QLatin1String("find")) {
+        // :find in key from: the position of key after from in a string or an array, or nothing.
+        const RosValue in = valueAt(0, "in");
+        const RosValue key = valueAt(1, "key");
+        qint64 from = -1;
+        (void)valueAt(2, "from").toNumber(&from);
+        if (in.isArray()) {
+            for (int i = int(qMax<qint64>(0, from + 1)); i < in.items().size(); ++i)
+                if (in.items().at(i).equals(key))
+                    return RosValue::num(i);
+            return RosValue();
+        }
+        const int at = in.toString().indexOf(key.toString(), int(qMax<qint64>(0, from + 1)));
+        return at < 0 ? RosValue() : RosValue::num(at);
+    }
     if (verb == QLatin1String("range")) {
         qint64 from = 0;
         qint64 to = 0;

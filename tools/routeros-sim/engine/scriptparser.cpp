@@ -60,7 +60,7 @@ int unnamedValues(const QString &global)
 {
     static const QHash<QString, int> table = {
             {QStringLiteral("local"), 2}, {QStringLiteral("global"), 2}, {QStringLiteral("set"), 2},
-            {QStringLiteral("pick"), 3},  {QStringLiteral("nothing"), 0}};
+            {QStringLiteral("pick"), 3},  {QStringLiteral("find"), 3}, {QStringLiteral("nothing"), 0}};
     return table.value(global, 1);
 }
 
@@ -435,6 +435,8 @@ void ScriptParser::parseArguments(ScriptStatement &st, const QString &argMenu)
         const int argStart = m_i;
         if (isWordChar(peek()) && peek() != QLatin1Char('.')) {
             QString name = readWord();
+            if (name == QLatin1String("where") && filters && peek() == QLatin1Char('='))
+                ++m_i; // where=expression reads as where expression
             const bool regex = filters && peek() == QLatin1Char('~');
             if (peek() == QLatin1Char('=') || regex) {
                 const int equals = m_i;
