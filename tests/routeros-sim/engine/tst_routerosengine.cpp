@@ -642,6 +642,9 @@ void TestRouterOsEngine::malformedScriptsFailInRouterOsWords_data()
             << QStringLiteral(":local x 1\n{ :local y 2 }\n:set y 3") << QStringLiteral("syntax error (line 3 column 6)");
     QTest::newRow(":global of a variable's value")
             << QStringLiteral(":put \"QM_A=1\"\n:local n \"x\"\n:global $n") << QStringLiteral("syntax error (line 3 column 9)");
+    // The router counts bytes: each two-byte letter moves the column by one more.
+    QTest::newRow("column after a non-ASCII letter")
+            << QStringLiteral(":put \"Grüße\"; :put (1 + ") << QStringLiteral("syntax error (line 1 column 27)");
     QTest::newRow("where without an expression")
             << QStringLiteral(":put \"QM_A=1\"; :put [/ip address find where=]") << QStringLiteral("missing value for where (line 1 column 45)");
     QTest::newRow("empty braces as a value")

@@ -107,7 +107,9 @@ ScriptPos ScriptParser::posAt(int index) const
     int line = 0;
     while (line + 1 < m_lineStarts.size() && m_lineStarts.at(line + 1) <= index)
         ++line;
-    return ScriptPos{line + 1, index - m_lineStarts.at(line) + 1};
+    // The router reads the text as bytes: a column counts the UTF-8 bytes before it.
+    const int start = m_lineStarts.at(line);
+    return ScriptPos{line + 1, int(QStringView(m_text).mid(start, index - start).toUtf8().size()) + 1};
 }
 
 QChar ScriptParser::peek(int ahead) const
