@@ -21,6 +21,43 @@
 #define ROUTEROS_SIM_SCHEMA_DIR ""
 #endif
 
+namespace {
+
+// A real export is read line by line on the router; a line this parser cannot read is blanked
+// (with the physical lines a trailing backslash joins to it) so that the rest still loads. The
+// line numbers of the others stay as they were.
+bool dropExportLine(QString *text, const QString &parseError)
+{
+    static const QRegularExpression where(QStringLiteral("\\(line (\\d+) column \\d+\\)$"));
+    const QRegularExpressionMatch m = where.match(parseError);
+    if (!m.hasMatch())
+        return false;
+    QStringList lines = text->split(QLatin1Char('\n'));
+    int first = m.captured(1).toInt() - 1;
+    if (first < 0 || first >= lines.size())
+        return false;
+    auto continued = [&](int i) {
+        QString l = lines.at(i);
+        if (l.endsWith(QLatin1Char('\r')))
+            l.chop(1);
+        return l.endsWith(QLatin1Char('\\'));
+    };
+    while (first > 0 && continued(first - 1))
+        --first;
+    int last = first;
+    while (last + 1 < lines.size() && continued(last))
+        ++last;
+    bool changed = false;
+    for (int i = first; i <= last; ++i) {
+        changed = changed || !lines.at(i).trimmed().isEmpty();
+        lines[i].clear();
+    }
+    *text = lines.join(QLatin1Char('\n'));
+    return changed;
+}
+
+} // namespace
+
 class RouterOsEnginePrivate
 {
 public:
@@ -74,16 +111,22 @@ public:
         QString parseError;
         model.setExportMode(exportMode);
         ScriptInterpreter::Result result;
-        if (!parser.parse(script, &block, &parseError)) {
-            result.failed = true;
-            result.lines << parseError;
-            if (error)
-                *error = parseError;
-            model.setExportMode(false);
-            return result;
+        QString text = script;
+        QStringList unparsed;
+        while (!parser.parse(text, &block, &parseError)) {
+            if (!exportMode || !dropExportLine(&text, parseError) || unparsed.size() >= 100) {
+                result.failed = true;
+                result.lines << parseError;
+                if (error)
+                    *error = parseError;
+                model.setExportMode(false);
+                return result;
+            }
+            unparsed << parseError;
         }
         ScriptInterpreter interpreter(model, schema, scenario, globals);
         result = interpreter.run(*block);
+        result.skipped = unparsed + result.skipped;
         model.setExportMode(false);
         if (result.failed && error && !result.lines.isEmpty())
             *error = result.lines.last();
