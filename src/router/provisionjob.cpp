@@ -63,7 +63,7 @@ constexpr int kHandshakeTimeoutMs = 15000;
 constexpr int kListenPort = 13231;
 constexpr int kDefaultKeepalive = 25;
 constexpr int kWaitAttempts = 8;
-constexpr unsigned long kWaitPauseSeconds = 4;
+constexpr int kWaitPauseSeconds = 4;
 
 // The job's own sentences.
 const char kNotReady[] = "This router is not ready for the Quillmor link.";
@@ -462,7 +462,7 @@ void RouterTask::provisionLink(SshClient &client)
         emit logLine(text(kWaiting).arg(attempt));
         if (attempt == kWaitAttempts)
             break;
-        QThread::sleep(kWaitPauseSeconds);
+        (void)pauseUnlessCancelled(kWaitPauseSeconds * 1000);
     }
     const QString endpointPort = QString::number(link.endpointPort);
     if (!online) {

@@ -5,7 +5,9 @@
 #include <QVariantMap>
 
 #include <atomic>
+#include <memory>
 
+class CancelWaker;
 class SshClient;
 
 struct RouterLogin
@@ -63,6 +65,9 @@ private:
     void clearSecrets();
     void failProvision();
 
+    // Waits the pause on the worker thread; false when a cancel ended it early.
+    [[nodiscard]] bool pauseUnlessCancelled(int ms);
+
     bool runScript(SshClient &client, const QString &script, const QString &label, QString *out,
                    int timeoutMs);
 
@@ -74,6 +79,7 @@ private:
     void installHotspotPage(SshClient &client);
 
     std::atomic_bool m_cancelRequested{false};
+    std::unique_ptr<CancelWaker> m_waker;
     int m_jobKind = Inspect;
     QString m_host;
     quint16 m_port = 22;
