@@ -1452,8 +1452,9 @@ QString ConfigModel::exportText(const QString &onlyMenu) const
                 else if (item->props.contains(QStringLiteral("name")))
                     ref = exportValue(item->props.value(QStringLiteral("name")));
                 // A menu this router does not model, set as a whole: its settings.
-                body << (ref.isEmpty() ? QStringLiteral("set ") : QStringLiteral("set %1 ").arg(ref))
-                                + parts.join(QLatin1Char(' '));
+                const QString head = ref.isEmpty() ? QStringLiteral("set ")
+                                                   : QStringLiteral("set %1 ").arg(ref);
+                body << head + parts.join(QLatin1Char(' '));
             } else {
                 body << QStringLiteral("add ") + parts.join(QLatin1Char(' '));
             }

@@ -124,9 +124,11 @@ RosValue RosValue::word(const QString &text)
             return id(text);
     }
     static const QRegularExpression ip(QStringLiteral("^\\d{1,3}(\\.\\d{1,3}){3}(/\\d{1,2})?$"));
-    static const QRegularExpression time(QStringLiteral(
-            "^(?=.)(\\d+w)?(\\d+d)?(\\d+h)?(\\d+m(?!s))?(\\d+s)?(\\d+ms)?$|^(\\d+d)?\\d+:\\d\\d:\\d\\d(\\.\\d+)?$"));
-    static const QRegularExpression ip6(QStringLiteral("^[0-9a-fA-F]*(:[0-9a-fA-F]*){2,7}(/\\d{1,3})?$"));
+    static const QRegularExpression time(
+            QStringLiteral("^(?=.)(\\d+w)?(\\d+d)?(\\d+h)?(\\d+m(?!s))?(\\d+s)?(\\d+ms)?$"
+                           "|^(\\d+d)?\\d+:\\d\\d:\\d\\d(\\.\\d+)?$"));
+    static const QRegularExpression ip6(
+            QStringLiteral("^[0-9a-fA-F]*(:[0-9a-fA-F]*){2,7}(/\\d{1,3})?$"));
     RosValue v = str(text);
     if (ip.match(text).hasMatch())
         v.m_kind = text.contains(QLatin1Char('/')) ? Kind::IpPrefix : Kind::Ip;

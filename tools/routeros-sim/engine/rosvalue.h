@@ -13,7 +13,9 @@ class RosValue final
 {
 public:
     // Addresses and times keep their text; their kind is what :typeof names.
-    enum class Kind { Nothing, Str, Num, Bool, Id, Array, Ip, IpPrefix, Ip6, Ip6Prefix, Time, Code };
+    enum class Kind {
+        Nothing, Str, Num, Bool, Id, Array, Ip, IpPrefix, Ip6, Ip6Prefix, Time, Code
+    };
 
     RosValue() = default;
     static RosValue str(const QString &text);

@@ -148,8 +148,10 @@ QString versionFromExport(const QString &text)
 // Hardware ports an export names: by default name, or as a member of something.
 QStringList portsFromExport(const QString &text)
 {
-    static const QRegularExpression named(QStringLiteral(
-            "(?:default-name|interface)=((?:ether|sfp|qsfp|combo|wlan|wifi|lte)[\\w-]*?\\d+)(?=[\\s\\]\\\\]|$)"));
+    static const QRegularExpression named(
+            QStringLiteral("(?:default-name|interface)="
+                           "((?:ether|sfp|qsfp|combo|wlan|wifi|lte)[\\w-]*?\\d+)"
+                           "(?=[\\s\\]\\\\]|$)"));
     QStringList ports;
     for (auto it = named.globalMatch(text); it.hasNext();) {
         const QString port = it.next().captured(1);
@@ -227,7 +229,9 @@ bool RouterOsEngine::loadScenario(const QJsonObject &json, const QString &baseDi
     for (const QString &port : exportPorts) {
         static const QRegularExpression ether(QStringLiteral("^ether(\\d+)$"));
         const QRegularExpressionMatch m = ether.match(port);
-        if ((m.hasMatch() && m.captured(1).toInt() <= s.ethernetPorts) || s.extraInterfaces.contains(port))
+        const bool present = (m.hasMatch() && m.captured(1).toInt() <= s.ethernetPorts)
+                || s.extraInterfaces.contains(port);
+        if (present)
             continue;
         s.extraInterfaces << port;
     }
@@ -306,7 +310,8 @@ bool RouterOsEngine::loadScenario(const QJsonObject &json, const QString &baseDi
         const ScriptInterpreter::Result r = d->run(exportText, true, &runError);
         d->skippedExportLines = r.skipped;
         for (const QString &skipped : r.skipped)
-            qInfo().noquote() << QStringLiteral("%1: line not applied: %2").arg(s.exportFile, skipped);
+            qInfo().noquote()
+                    << QStringLiteral("%1: line not applied: %2").arg(s.exportFile, skipped);
         if (r.failed) {
             if (error)
                 *error = QStringLiteral("The export %1 did not load: %2").arg(s.exportFile, runError);

@@ -359,7 +359,8 @@ RosValue ScriptInterpreter::runGlobal(const ScriptStatement &st)
             // :set ($a->"k"->0) v: rebuild each array on the way down to the element.
             QList<const ScriptExpr *> chain;
             const ScriptExpr *target = positional.first().get();
-            while (target->kind == ScriptExpr::Kind::Binary && target->text == QLatin1String("->")) {
+            while (target->kind == ScriptExpr::Kind::Binary
+                   && target->text == QLatin1String("->")) {
                 chain.prepend(target);
                 target = target->a.get();
             }
@@ -376,12 +377,13 @@ RosValue ScriptInterpreter::runGlobal(const ScriptStatement &st)
             return RosValue();
         }
         const QString name = nameOf(0);
+        // :global x without a value declares x and keeps what it holds.
+        const bool given = positional.size() > 1 || named.contains(QStringLiteral("value"))
+                || function;
         if (verb == QLatin1String("local"))
             assign(name, value, true);
         else if (verb == QLatin1String("global"))
-            m_globals.insert(name, positional.size() > 1 || named.contains(QStringLiteral("value")) || function
-                                       ? value
-                                       : m_globals.value(name));
+            m_globals.insert(name, given ? value : m_globals.value(name));
         else
             assign(name, value, false);
         return RosValue();
@@ -438,8 +440,9 @@ RosValue ScriptInterpreter::runGlobal(const ScriptStatement &st)
                 : list.kind() == RosValue::Kind::Nothing ? QList<RosValue>()
                                                          : QList<RosValue>{list};
         // :foreach k,v in=...: k is the element's key, or its position where it has none.
-        const QString keyName = counter.contains(QLatin1Char(',')) ? counter.section(QLatin1Char(','), 0, 0)
-                                                                   : QString();
+        const QString keyName = counter.contains(QLatin1Char(','))
+                ? counter.section(QLatin1Char(','), 0, 0)
+                : QString();
         const QString valueName = counter.section(QLatin1Char(','), -1);
         for (int i = 0; i < items.size(); ++i) {
             QHash<QString, RosValue> vars{{valueName, items.at(i)}};
@@ -508,23 +511,33 @@ RosValue ScriptInterpreter::runGlobal(const ScriptStatement &st)
     }
     if (verb == QLatin1String("return"))
         throw Return{valueAt(0, "value")};
-    if (verb == QLatin1String("tonum") || verb == QLatin1String("tobool") || verb == QLatin1String("toip")
-        || verb == QLatin1String("toip6") || verb == QLatin1String("totime") || verb == QLatin1String("toid")) {
+    return runLibraryCommand(verb, positional, named);
+}
+
+RosValue ScriptInterpreter::runLibraryCommand(const QString &verb,
+                                              const QList<ScriptExprPtr> &positional,
+                                              const QHash<QString, ScriptExprPtr> &named)
+{
+    auto valueAt = [&](int i, const char *name) -> RosValue {
+        if (i < positional.size())
+            return eval(*positional.at(i));
+        if (const ScriptExprPtr e = named.value(QLatin1String(name)))
+            return eval(*e);
+        return RosValue();
+    };
+    static const QStringList conversions = {
+            QStringLiteral("tonum"), QStringLiteral("tobool"), QStringLiteral("toip"),
+            QStringLiteral("toip6"), QStringLiteral("totime"), QStringLiteral("toid")};
+    if (conversions.contains(verb)) {
         // A conversion gives nothing where the text is no value of that kind.
         const RosValue v = valueAt(0, "value");
         const RosValue w = v.kind() == RosValue::Kind::Str ? RosValue::word(v.toString()) : v;
-        static const QHash<QString, QStringList> kinds = {
-                {QStringLiteral("tonum"), {QStringLiteral("num")}},
-                {QStringLiteral("tobool"), {QStringLiteral("bool")}},
-                {QStringLiteral("toip"), {QStringLiteral("ip")}},
-                {QStringLiteral("toip6"), {QStringLiteral("ip6")}},
-                {QStringLiteral("totime"), {QStringLiteral("time")}},
-                {QStringLiteral("toid"), {QStringLiteral("id")}}};
         if (verb == QLatin1String("tobool") && w.kind() == RosValue::Kind::Num)
             return RosValue::boolean(w.number() != 0);
         if (verb == QLatin1String("totime") && w.kind() == RosValue::Kind::Num)
             return RosValue::word(QStringLiteral("%1s").arg(w.number()));
-        return kinds.value(verb).contains(w.typeName()) ? w : RosValue();
+        // :tonum gives a num, :toip an ip ...: the command names the kind after "to".
+        return w.typeName() == verb.mid(2) ? w : RosValue();
     }
     if (verb == QLatin1String("find")) {
         // :find in key from: the position of key after from in a string or an array, or nothing.
@@ -578,9 +591,11 @@ RosValue ScriptInterpreter::runGlobal(const ScriptStatement &st)
     return RosValue();
 }
 
-QList<ModelItem *> ScriptInterpreter::targets(const QString &menu, const RosValue &ref)
+namespace {
+
+// An item list as a command gets it: ids from a find, or one reference (name, number, *id).
+QStringList referenceList(const RosValue &ref)
 {
-    QList<ModelItem *> out;
     QStringList refs;
     if (ref.isArray()) {
         for (const RosValue &item : ref.items())
@@ -588,8 +603,16 @@ QList<ModelItem *> ScriptInterpreter::targets(const QString &menu, const RosValu
     } else if (ref.kind() != RosValue::Kind::Nothing) {
         refs << ref.toString();
     }
+    return refs;
+}
+
+} // namespace
+
+QList<ModelItem *> ScriptInterpreter::targets(const QString &menu, const RosValue &ref)
+{
+    QList<ModelItem *> out;
     QString error;
-    if (!m_model.resolve(menu, refs, &out, &error))
+    if (!m_model.resolve(menu, referenceList(ref), &out, &error))
         raise(error);
     return out;
 }
@@ -597,14 +620,7 @@ QList<ModelItem *> ScriptInterpreter::targets(const QString &menu, const RosValu
 QList<ModelItem *> ScriptInterpreter::exportTargets(const ScriptStatement &st, const RosValue &ref)
 {
     QList<ModelItem *> out;
-    QStringList refs;
-    if (ref.isArray()) {
-        for (const RosValue &item : ref.items())
-            refs << item.toString();
-    } else {
-        refs << ref.toString();
-    }
-    if (m_model.resolve(st.menu, refs, &out, nullptr) && !out.isEmpty())
+    if (m_model.resolve(st.menu, referenceList(ref), &out, nullptr) && !out.isEmpty())
         return out;
     // A built-in item of hardware or packages this router does not have (`set *0`, `set 0`,
     // `set [ find default=yes ]`): kept as the export wrote it so that /export prints it back.
@@ -637,7 +653,8 @@ QList<ModelItem *> ScriptInterpreter::filtered(const QString &menu,
             if (ConfigModel::isBooleanProperty(flag))
                 match = match && isYes(item->props.value(flag));
         for (const auto &p : patterns)
-            match = match && QRegularExpression(p.second).match(item->props.value(p.first)).hasMatch();
+            match = match
+                    && QRegularExpression(p.second).match(item->props.value(p.first)).hasMatch();
         if (match && where) {
             ModelItem *saved = m_whereItem;
             const QString savedMenu = m_whereMenu;

@@ -55,6 +55,9 @@ private:
     RosValue exec(const ScriptStatement &st);
     RosValue runCommand(const ScriptStatement &st);
     RosValue runGlobal(const ScriptStatement &st);
+    // The global commands beyond the language's core: conversions, :find, :range, :retry.
+    RosValue runLibraryCommand(const QString &verb, const QList<ScriptExprPtr> &positional,
+                               const QHash<QString, ScriptExprPtr> &named);
     RosValue call(const ScriptStatement &st);
     RosValue dispatch(const ScriptStatement &st, const QList<QPair<QString, QString>> &named,
                       const QList<RosValue> &positional, const QStringList &flags);

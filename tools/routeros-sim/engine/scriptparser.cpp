@@ -60,7 +60,8 @@ int unnamedValues(const QString &global)
 {
     static const QHash<QString, int> table = {
             {QStringLiteral("local"), 2}, {QStringLiteral("global"), 2}, {QStringLiteral("set"), 2},
-            {QStringLiteral("pick"), 3},  {QStringLiteral("find"), 3}, {QStringLiteral("nothing"), 0}};
+            {QStringLiteral("pick"), 3},  {QStringLiteral("find"), 3},
+            {QStringLiteral("nothing"), 0}};
     return table.value(global, 1);
 }
 
@@ -109,7 +110,8 @@ ScriptPos ScriptParser::posAt(int index) const
         ++line;
     // The router reads the text as bytes: a column counts the UTF-8 bytes before it.
     const int start = m_lineStarts.at(line);
-    return ScriptPos{line + 1, int(QStringView(m_text).mid(start, index - start).toUtf8().size()) + 1};
+    const int bytes = int(QStringView(m_text).mid(start, index - start).toUtf8().size());
+    return ScriptPos{line + 1, bytes + 1};
 }
 
 QChar ScriptParser::peek(int ahead) const
@@ -552,8 +554,9 @@ ScriptStatementPtr ScriptParser::parseGlobal(const QString &name, int namePos, c
                 ScriptArg arg;
                 arg.name = argName;
                 arg.pos = posAt(argStart);
-                const bool code = argName == QLatin1String("do") || argName == QLatin1String("on-error")
-                        || argName == QLatin1String("else") || argName == QLatin1String("command")
+                const bool code = argName == QLatin1String("do")
+                        || argName == QLatin1String("on-error") || argName == QLatin1String("else")
+                        || argName == QLatin1String("command")
                         || (argName == QLatin1String("in") && name == QLatin1String("onerror"));
                 arg.value = parseValue(menu, code);
                 st->args << arg;
@@ -564,7 +567,8 @@ ScriptStatementPtr ScriptParser::parseGlobal(const QString &name, int namePos, c
         if (++unnamed > unnamedValues(name) && !m_schema.acceptsAnyGlobalArgument(name))
             fail(kExpectedEnd, argStart);
         // The name a variable command declares or sets is a plain name, never $name.
-        if (unnamed == 1 && (declares || name == QLatin1String("set")) && peek() == QLatin1Char('$'))
+        const bool namesOne = declares || name == QLatin1String("set");
+        if (unnamed == 1 && namesOne && peek() == QLatin1Char('$'))
             fail(kSyntaxError, argStart);
         ScriptArg arg;
         arg.pos = posAt(argStart);
@@ -675,8 +679,9 @@ ScriptExprPtr ScriptParser::parseArrayLiteral(const QString &menu)
         } else if (peek() == QLatin1Char('"')) {
             // {"a"=1}: a quoted key; a quoted value stands alone.
             const ScriptExprPtr quoted = parseQuoted(menu);
-            const bool plain = std::all_of(quoted->parts.cbegin(), quoted->parts.cend(),
-                                           [](const ScriptExprPtr &p) { return p->kind == ScriptExpr::Kind::Text; });
+            const bool plain = std::all_of(
+                    quoted->parts.cbegin(), quoted->parts.cend(),
+                    [](const ScriptExprPtr &p) { return p->kind == ScriptExpr::Kind::Text; });
             if (peek() == QLatin1Char('=') && plain) {
                 for (const ScriptExprPtr &p : quoted->parts)
                     key += p->text;
