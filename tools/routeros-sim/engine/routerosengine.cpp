@@ -303,8 +303,9 @@ bool RouterOsEngine::loadScenario(const QJsonObject &json, const QString &baseDi
     if (QVersionNumber::fromString(s.version).majorVersion() < 7)
         d->schema.removeMenu(QStringLiteral("interface/wireguard"));
     // The wireless package comes with wlan ports; a router without them has no such menu.
-    const bool wireless = std::any_of(s.extraInterfaces.cbegin(), s.extraInterfaces.cend(),
-                                      [](const QString &i) { return i.startsWith(QLatin1String("wlan")); });
+    const bool wireless = std::any_of(
+            s.extraInterfaces.cbegin(), s.extraInterfaces.cend(),
+            [](const QString &i) { return i.startsWith(QLatin1String("wlan")); });
     if (wireless) {
         for (const char *menu : {"interface/wireless", "interface/wireless/security-profiles",
                                  "interface/wireless/access-list"})
