@@ -1028,6 +1028,12 @@ void TestRouterOsEngine::languageRunsAsRouterOsCompilesIt_data()
             << QStringLiteral("1");
     QTest::newRow("misspelt menu fails at its own word")
             << QStringLiteral(":put 1; /ip firewall mangel add chain=prerouting") << QStringLiteral("1\r\nbad command name mangel (line 1 column 22)");
+    QTest::newRow("address arithmetic")
+            << QStringLiteral(":local ip 192.168.88.77; :put ($ip & 255.255.255.0); :put ($ip in 192.168.88.0/24); "
+                              ":put (10.0.0.1 in 192.168.88.0/24); :put (1 << 4)")
+            << QStringLiteral("192.168.88.0\r\ntrue\r\nfalse\r\n16");
+    QTest::newRow("braces that open with a command are code")
+            << QStringLiteral(R"(:execute {/log info "x"}; :local a { "x"; "y" }; :put $a)") << QStringLiteral("x;y");
     QTest::newRow("addresses and times are values")
             << QStringLiteral(":put [:typeof 10.0.0.1]; :put [:typeof 10.0.0.0/8]; :put [:typeof 1m30s]; :put [:typeof ::1]; :put (2001:db8::1 = 2001:db8::1)")
             << QStringLiteral("ip\r\nip-prefix\r\ntime\r\nip6\r\ntrue");

@@ -39,6 +39,23 @@ bool isYes(const QString &v)
     return v == QLatin1String("yes") || v == QLatin1String("true");
 }
 
+bool ipv4(const QString &text, quint32 *out)
+{
+    const QStringList parts = text.split(QLatin1Char('.'));
+    if (parts.size() != 4)
+        return false;
+    quint32 v = 0;
+    for (const QString &p : parts) {
+        bool ok = false;
+        const uint octet = p.toUInt(&ok);
+        if (!ok || octet > 255)
+            return false;
+        v = (v << 8) | octet;
+    }
+    *out = v;
+    return true;
+}
+
 } // namespace
 
 ScriptInterpreter::ScriptInterpreter(ConfigModel &model, const MenuSchema &schema,
@@ -304,6 +321,52 @@ RosValue ScriptInterpreter::binary(const QString &op, const RosValue &a, const R
         return RosValue::boolean(QRegularExpression(b.toString()).match(a.toString()).hasMatch());
     if (op == QLatin1String("->"))
         return a.element(b);
+    if (op == QLatin1String("in")) {
+        // address in prefix: whether the prefix holds it.
+        quint32 ip = 0;
+        quint32 net = 0;
+        int bits = 32;
+        const QString prefix = b.toString();
+        const int slash = prefix.indexOf(QLatin1Char('/'));
+        if (slash >= 0)
+            bits = prefix.mid(slash + 1).toInt();
+        if (!ipv4(a.toString().section(QLatin1Char('/'), 0, 0), &ip)
+            || !ipv4(prefix.left(slash), &net))
+            return RosValue::boolean(false);
+        const quint32 mask = bits <= 0 ? 0 : ~quint32(0) << (32 - qMin(bits, 32));
+        return RosValue::boolean((ip & mask) == (net & mask));
+    }
+    static const QStringList bitwise = {QStringLiteral("&"), QStringLiteral("|"),
+                                        QStringLiteral("^"), QStringLiteral("<<"),
+                                        QStringLiteral(">>")};
+    if (bitwise.contains(op)) {
+        // On addresses the operators work on the 32 bits (netmask arithmetic), else on numbers.
+        quint32 ipA = 0;
+        quint32 ipB = 0;
+        const bool isIp = ipv4(a.toString(), &ipA);
+        qint64 x = 0;
+        qint64 y = 0;
+        const bool numbers = a.toNumber(&x) && b.toNumber(&y);
+        if (!isIp && !numbers)
+            return RosValue();
+        if (isIp && !ipv4(b.toString(), &ipB))
+            ipB = quint32(b.toNumber(&y) ? y : 0);
+        const quint64 l = isIp ? ipA : quint64(x);
+        const quint64 r = isIp ? ipB : quint64(y);
+        quint64 v = op == QLatin1String("&") ? l & r
+                : op == QLatin1String("|")   ? l | r
+                : op == QLatin1String("^")   ? l ^ r
+                : op == QLatin1String("<<")  ? l << (r & 63)
+                                             : l >> (r & 63);
+        if (!isIp)
+            return RosValue::num(qint64(v));
+        v &= 0xFFFFFFFFu;
+        return RosValue::word(QStringLiteral("%1.%2.%3.%4")
+                                      .arg(v >> 24)
+                                      .arg((v >> 16) & 0xFF)
+                                      .arg((v >> 8) & 0xFF)
+                                      .arg(v & 0xFF));
+    }
     qint64 x = 0;
     qint64 y = 0;
     if (!a.toNumber(&x) || !b.toNumber(&y))

@@ -610,8 +610,18 @@ ScriptExprPtr ScriptParser::parseValue(const QString &menu, bool code)
         return parseSubstitution(menu);
     if (c == QLatin1Char('$'))
         return parseVariable();
-    if (c == QLatin1Char('{'))
-        return code ? parseBlockValue(menu) : parseArrayLiteral(menu);
+    if (c == QLatin1Char('{')) {
+        // Braces that open with a command (:put, /ip ...) hold code wherever they stand
+        // (:execute {/log info x}); otherwise they are an array.
+        int at = m_i + 1;
+        while (at < m_text.size() && m_text.at(at).isSpace())
+            ++at;
+        const QChar first = at < m_text.size() ? m_text.at(at) : QChar();
+        const QChar second = at + 1 < m_text.size() ? m_text.at(at + 1) : QChar();
+        const bool statement = first == QLatin1Char('/')
+                || (first == QLatin1Char(':') && second.isLetter());
+        return code || statement ? parseBlockValue(menu) : parseArrayLiteral(menu);
+    }
     if (c == QLatin1Char('(')) {
         ++m_i;
         ++m_nesting;
@@ -859,9 +869,10 @@ QString ScriptParser::peekOperator(int *level) const
     static const struct {
         const char *op;
         int level;
-    } ops[] = {{"||", 0}, {"&&", 1}, {"!=", 2}, {"<=", 2}, {">=", 2}, {"->", 5}, {"=", 2},
-               {"<", 2},  {">", 2},  {"~", 2},  {".", 3},  {",", 3},  {"+", 3},  {"-", 3},
-               {"*", 4},  {"/", 4},  {"%", 4}};
+    } ops[] = {{"||", 0}, {"&&", 1}, {"<<", 4}, {">>", 4}, {"!=", 2}, {"<=", 2}, {">=", 2},
+               {"->", 5}, {"=", 2},  {"<", 2},  {">", 2},  {"~", 2},  {".", 3},  {",", 3},
+               {"+", 3},  {"-", 3},  {"&", 3},  {"|", 3},  {"^", 3},  {"*", 4},  {"/", 4},
+               {"%", 4}};
     for (const auto &o : ops) {
         const QLatin1String op(o.op);
         if (QStringView(m_text).mid(m_i).startsWith(op)) {
