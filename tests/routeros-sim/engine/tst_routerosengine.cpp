@@ -640,6 +640,8 @@ void TestRouterOsEngine::malformedScriptsFailInRouterOsWords_data()
             << QStringLiteral(R"(:put "QM_A=1"; { :set msg "asdf" })") << QStringLiteral("syntax error (line 1 column 23)");
     QTest::newRow(":set of a variable whose block has ended")
             << QStringLiteral(":local x 1\n{ :local y 2 }\n:set y 3") << QStringLiteral("syntax error (line 3 column 6)");
+    QTest::newRow(":set of a loop counter after the loop")
+            << QStringLiteral(":foreach k,v in={a=1} do={ :set v 2 }\n:set k 3") << QStringLiteral("syntax error (line 2 column 6)");
     QTest::newRow(":global of a variable's value")
             << QStringLiteral(":put \"QM_A=1\"\n:local n \"x\"\n:global $n") << QStringLiteral("syntax error (line 3 column 9)");
     // The router counts bytes: each two-byte letter moves the column by one more.

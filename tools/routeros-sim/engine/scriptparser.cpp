@@ -84,6 +84,7 @@ bool ScriptParser::parse(const QString &text, ScriptBlockPtr *block, QString *er
     m_i = 0;
     m_nesting = 0;
     m_declared.clear();
+    m_loopCounters.clear();
     try {
         ScriptBlockPtr b = parseBlock(QString(), QChar());
         if (!atEnd())
@@ -161,7 +162,9 @@ ScriptBlockPtr ScriptParser::parseBlock(QString menu, QChar closer)
     auto block = std::make_shared<ScriptBlock>();
     const int savedNesting = m_nesting;
     m_nesting = 0;
-    m_declared.append(QSet<QString>());
+    // A loop's counters belong to its body.
+    m_declared.append(m_loopCounters);
+    m_loopCounters.clear();
     for (;;) {
         while (!atEnd()) {
             const QChar c = peek();
@@ -535,8 +538,7 @@ ScriptStatementPtr ScriptParser::parseGlobal(const QString &name, int namePos, c
     }
     const bool declares = name == QLatin1String("local") || name == QLatin1String("global");
     // Loop counters and the error variable of :onerror are declared by their command.
-    const bool namesVariable = name == QLatin1String("foreach") || name == QLatin1String("for")
-            || name == QLatin1String("onerror");
+    const bool loop = name == QLatin1String("foreach") || name == QLatin1String("for");
     int unnamed = 0;
     for (;;) {
         skipBlanks();
@@ -575,9 +577,12 @@ ScriptStatementPtr ScriptParser::parseGlobal(const QString &name, int namePos, c
         arg.pos = posAt(argStart);
         arg.value = parseValue(menu, name == QLatin1String("do") && unnamed == 1);
         st->args << arg;
-        if (unnamed == 1 && namesVariable && arg.value->kind == ScriptExpr::Kind::Word) {
-            for (const QString &counter : arg.value->text.split(QLatin1Char(',')))
-                m_declared.last().insert(counter);
+        if (unnamed == 1 && arg.value->kind == ScriptExpr::Kind::Word) {
+            const QStringList names = arg.value->text.split(QLatin1Char(','));
+            if (loop)
+                m_loopCounters = QSet<QString>(names.cbegin(), names.cend());
+            else if (name == QLatin1String("onerror"))
+                m_declared.last().insert(names.first());
         }
         if (unnamed == 1 && name == QLatin1String("set")) {
             // RouterOS compiles :set only against a variable declared in reach (:local,

@@ -71,4 +71,5 @@ private:
     int m_nesting = 0; // inside [ ] or ( ): line ends are blanks there
     // Variables declared so far, one set per open block: :set needs a declaration in reach.
     QList<QSet<QString>> m_declared;
+    QSet<QString> m_loopCounters; // declared in the next block, the loop's body
 };
