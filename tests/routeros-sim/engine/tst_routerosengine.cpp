@@ -241,6 +241,7 @@ private slots:
     void itemReferencesResolveAsTheConsoleDoes();
     void languageRunsAsRouterOsCompilesIt_data();
     void languageRunsAsRouterOsCompilesIt();
+    void globalsOutliveTheScriptButNeedDeclaring();
     void sharedExportsGiveTheirInspectionFacts_data();
     void sharedExportsGiveTheirInspectionFacts();
     void exportsKeepWhatTheRouterDoesNotModel();
@@ -1047,6 +1048,14 @@ void TestRouterOsEngine::languageRunsAsRouterOsCompilesIt()
     QFETCH(QString, expected);
     auto engine = loadScenario(QStringLiteral("new-router"));
     QCOMPARE(run(*engine, script), expected + QStringLiteral("\r\n"));
+}
+
+void TestRouterOsEngine::globalsOutliveTheScriptButNeedDeclaring()
+{
+    auto engine = loadScenario(QStringLiteral("new-router"));
+    QCOMPARE(run(*engine, QStringLiteral(":global g 5; :global f do={ :return ($1 * 2) }")), QString());
+    QCOMPARE(run(*engine, QStringLiteral(":put [:typeof $g]")), QStringLiteral("nothing\r\n"));
+    QCOMPARE(run(*engine, QStringLiteral(":global g; :global f; :put ($g . [$f 4])")), QStringLiteral("58\r\n"));
 }
 
 void TestRouterOsEngine::sharedExportsGiveTheirInspectionFacts_data()

@@ -97,6 +97,7 @@ ScriptInterpreter::Result ScriptInterpreter::run(const ScriptBlock &block)
     m_result = Result();
     m_cutoff = -1;
     m_scopes = {QHash<QString, RosValue>()};
+    m_declaredGlobals.clear();
     try {
         runStatements(block);
     } catch (const Error &e) {
@@ -201,7 +202,8 @@ RosValue ScriptInterpreter::lookup(const QString &name) const
         if (it != m_scopes.at(i).constEnd())
             return it.value();
     }
-    return m_globals.value(name);
+    // A global from an earlier script is seen only once this one declares it (:global name).
+    return m_declaredGlobals.contains(name) ? m_globals.value(name) : RosValue();
 }
 
 void ScriptInterpreter::assign(const QString &name, const RosValue &value, bool local)
@@ -443,12 +445,14 @@ RosValue ScriptInterpreter::runGlobal(const ScriptStatement &st)
         // :global x without a value declares x and keeps what it holds.
         const bool given = positional.size() > 1 || named.contains(QStringLiteral("value"))
                 || function;
-        if (verb == QLatin1String("local"))
+        if (verb == QLatin1String("local")) {
             assign(name, value, true);
-        else if (verb == QLatin1String("global"))
+        } else if (verb == QLatin1String("global")) {
+            m_declaredGlobals.insert(name);
             m_globals.insert(name, given ? value : m_globals.value(name));
-        else
+        } else {
             assign(name, value, false);
+        }
         return RosValue();
     }
     if (verb == QLatin1String("do")) {

@@ -7,6 +7,7 @@
 #include <QHash>
 #include <QJsonArray>
 #include <QList>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 
@@ -83,6 +84,7 @@ private:
     Scenario &m_scenario;
     QHash<QString, RosValue> &m_globals;
     QList<QHash<QString, RosValue>> m_scopes;
+    QSet<QString> m_declaredGlobals; // globals this script declared with :global
     ModelItem *m_whereItem = nullptr;
     QString m_whereMenu;
     int m_substitution = 0;
