@@ -402,13 +402,7 @@ RosValue ScriptInterpreter::runGlobal(const ScriptStatement &st)
             return e.text;
         return eval(e).toString();
     };
-    auto valueAt = [&](int i, const char *name) -> RosValue {
-        if (i < positional.size())
-            return eval(*positional.at(i));
-        if (const ScriptExprPtr e = named.value(QLatin1String(name)))
-            return eval(*e);
-        return RosValue();
-    };
+    auto valueAt = [&](int i, const char *name) { return argument(positional, named, i, name); };
     const QString &verb = st.verb;
     if (verb == QLatin1String("put")) {
         out(valueAt(0, "message").toString());
@@ -581,17 +575,23 @@ RosValue ScriptInterpreter::runGlobal(const ScriptStatement &st)
     return runLibraryCommand(verb, positional, named);
 }
 
+RosValue ScriptInterpreter::argument(const QList<ScriptExprPtr> &positional,
+                                     const QHash<QString, ScriptExprPtr> &named, int i,
+                                     const char *name)
+{
+    // A global command's value by position or, where not given so, by its name.
+    if (i < positional.size())
+        return eval(*positional.at(i));
+    if (const ScriptExprPtr e = named.value(QLatin1String(name)))
+        return eval(*e);
+    return RosValue();
+}
+
 RosValue ScriptInterpreter::runLibraryCommand(const QString &verb,
                                               const QList<ScriptExprPtr> &positional,
                                               const QHash<QString, ScriptExprPtr> &named)
 {
-    auto valueAt = [&](int i, const char *name) -> RosValue {
-        if (i < positional.size())
-            return eval(*positional.at(i));
-        if (const ScriptExprPtr e = named.value(QLatin1String(name)))
-            return eval(*e);
-        return RosValue();
-    };
+    auto valueAt = [&](int i, const char *name) { return argument(positional, named, i, name); };
     static const QStringList conversions = {
             QStringLiteral("tonum"), QStringLiteral("tobool"), QStringLiteral("toip"),
             QStringLiteral("toip6"), QStringLiteral("totime"), QStringLiteral("toid")};

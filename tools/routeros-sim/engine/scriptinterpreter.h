@@ -56,6 +56,8 @@ private:
     RosValue exec(const ScriptStatement &st);
     RosValue runCommand(const ScriptStatement &st);
     RosValue runGlobal(const ScriptStatement &st);
+    RosValue argument(const QList<ScriptExprPtr> &positional,
+                      const QHash<QString, ScriptExprPtr> &named, int i, const char *name);
     // The global commands beyond the language's core: conversions, :find, :range, :retry.
     RosValue runLibraryCommand(const QString &verb, const QList<ScriptExprPtr> &positional,
                                const QHash<QString, ScriptExprPtr> &named);
