@@ -2,17 +2,25 @@
 
 #include "api/apitypes.h"
 #include "api/quillmorapi.h"
+#include "jobreport.h"
 
 #include <QMainWindow>
+#include <QMap>
 #include <QMessageBox>
 #include <QString>
+#include <QStringList>
 #include <QVariantMap>
 
 #include <functional>
 
+class QCloseEvent;
 class QComboBox;
 class QLabel;
 class QLineEdit;
+class QListWidget;
+class QListWidgetItem;
+class MndpScanner;
+struct MndpNeighbour;
 class QPlainTextEdit;
 class QPushButton;
 class QRadioButton;
@@ -42,8 +50,14 @@ public:
 
     void setAskFunction(AskFunction ask);
 
+    // Where "Save report" writes: asks for a file name (empty: cancelled), so tests can answer.
+    using SaveFileFunction = std::function<QString(QWidget *parent, const QString &title,
+                                                   const QString &suggestedPath)>;
+    void setSaveFileFunction(SaveFileFunction saveFile);
+
 protected:
     void resizeEvent(QResizeEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private slots:
@@ -62,11 +76,17 @@ private slots:
     void onHotspotReady(bool ok, const QString &error, const QString &path);
     void onProgressBack();
     void appendLog(const QString &line);
+    void onFindRouters();
+    void onSaveBackup();
+    void onContinueWithoutBackup();
+    void onCopyLog();
+    void onSaveReport();
 
 private:
     friend class TestWindowFrame;
     friend class TestSignInFlow;
     friend class TestRouterFlow;
+    friend class TestTechnicianTools;
 
     enum Page { LoginPage = 0, HomePage, ConnectPage, ReviewPage, ApplyPage, DonePage };
 
@@ -109,6 +129,22 @@ private:
     [[nodiscard]] bool confirm(const QString &title, const QString &text);
     void startLocalHotspotInstall(const QString &stationId);
 
+    // Find routers, backups, the job report and what the window remembers (mainwindow_tools.cpp).
+    [[nodiscard]] QWidget *buildFindRouters(QWidget *parent);
+    [[nodiscard]] QPushButton *buildSaveBackupButton(QWidget *parent);
+    [[nodiscard]] QWidget *buildProgressTools(QWidget *parent);
+    [[nodiscard]] QWidget *buildDoneLog(QWidget *parent);
+    [[nodiscard]] QWidget *buildSessionRouters(QWidget *parent);
+    void wireToolControls();
+    void startJobRecord(const QString &title);
+    void finishJobRecord(bool ok, const QString &error, const QVariantMap &result);
+    void addNeighbour(const MndpNeighbour &neighbour);
+    void updateSessionRouters();
+    [[nodiscard]] JobReport currentReport() const;
+    [[nodiscard]] QStringList knownSecrets() const;
+    void restoreRecentSettings();
+    void saveRecentSettings() const;
+
     QuillmorApi m_api;
     int m_currentPage = LoginPage;
     bool m_fitting = false;
@@ -123,6 +159,13 @@ private:
     QString m_savedRouterId;
     QString m_chosenStationId;
     AskFunction m_ask;
+    SaveFileFunction m_saveFile;
+    MndpScanner *m_scanner = nullptr;
+    JobReport m_report;
+    bool m_reportHasResult = false;
+    QString m_jobTitle;
+    bool m_connectedOnce = false;
+    QMap<QString, QString> m_sessionRouters; // "address:port" -> "identity: result"
 
     // Frame
     QWidget *m_root = nullptr;
@@ -145,6 +188,7 @@ private:
     QLabel *m_homeTitle = nullptr;
     QLabel *m_seatLabel = nullptr;
     QPushButton *m_onboardHomeButton = nullptr;
+    QLabel *m_sessionRoutersLabel = nullptr;
 
     // Connect and review
     QRadioButton *m_newRouterRadio = nullptr;
@@ -157,6 +201,10 @@ private:
     QLabel *m_connectError = nullptr;
     QPushButton *m_connectBackButton = nullptr;
     QPushButton *m_connectButton = nullptr;
+    QPushButton *m_findRoutersButton = nullptr;
+    QLabel *m_findStatus = nullptr;
+    QListWidget *m_neighbourList = nullptr;
+    QPushButton *m_saveBackupButton = nullptr;
     QLabel *m_reviewText = nullptr;
     QLabel *m_reviewError = nullptr;
     QRadioButton *m_fullSetupRadio = nullptr;
@@ -176,6 +224,11 @@ private:
     QLabel *m_progressTitle = nullptr;
     QPlainTextEdit *m_log = nullptr;
     QPushButton *m_progressButton = nullptr;
+    QPushButton *m_continueWithoutBackupButton = nullptr;
+    QPushButton *m_copyLogButton = nullptr;
+    QPushButton *m_saveReportButton = nullptr;
+    QPushButton *m_doneLogToggle = nullptr;
+    QPlainTextEdit *m_doneLog = nullptr;
     QLabel *m_doneTitle = nullptr;
     QLabel *m_doneText = nullptr;
     QPushButton *m_onboardAnotherButton = nullptr;
