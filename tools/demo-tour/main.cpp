@@ -134,6 +134,7 @@ int main(int argc, char *argv[])
     QApplication app(argc, argv);
     QApplication::setOrganizationName(QStringLiteral("Quillmor"));
     QApplication::setApplicationName(QStringLiteral("QuillmorMikroTikSetup"));
+    QApplication::setApplicationVersion(QStringLiteral("1.0.0"));
     QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
 
     QCommandLineParser parser;
