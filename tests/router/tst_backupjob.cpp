@@ -12,28 +12,10 @@
 
 namespace {
 
-// An export without its first line, which carries the time it was taken, with LF line ends.
-QString exportBody(QString text)
-{
-    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-    return text.section(QLatin1Char('\n'), 1).trimmed();
-}
-
 QString readAll(const QString &path)
 {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
-}
-
-int firstChange(const QStringList &commands)
-{
-    for (int i = 0; i < commands.size(); ++i) {
-        const QString &c = commands.at(i);
-        if (c.endsWith(QLatin1String("/add")) || c.endsWith(QLatin1String("/set"))
-            || c.endsWith(QLatin1String("/remove")))
-            return i;
-    }
-    return -1;
 }
 
 } // namespace

@@ -1,3 +1,4 @@
+#include "../router/routersimfixture.h"
 #include "billingsim.h"
 #include "mndpannouncer.h"
 #include "router/routertask.h"
@@ -27,7 +28,6 @@
 
 namespace {
 
-const char kRouterPassword[] = "fieldpass";
 const char kAccountPassword[] = "Demo-Router-Pass-2024";
 const char kApiPassword[] = "Demo-Api-Pass-2024";
 constexpr int kJobWaitMs = 60000;
@@ -54,17 +54,6 @@ QString backupFolder()
 QStringList backups()
 {
     return QDir(backupFolder()).entryList({QStringLiteral("*.rsc")}, QDir::Files, QDir::Name);
-}
-
-int firstChange(const QStringList &commands)
-{
-    for (int i = 0; i < commands.size(); ++i) {
-        const QString &c = commands.at(i);
-        if (c.endsWith(QLatin1String("/add")) || c.endsWith(QLatin1String("/set"))
-            || c.endsWith(QLatin1String("/remove")))
-            return i;
-    }
-    return -1;
 }
 
 } // namespace
@@ -288,11 +277,7 @@ void TestTechnicianTools::wanRunSavesBackupFirst()
                                            .arg(QDir::toNativeSeparators(path)))
                 .size() == 1);
     // The file is the router as it was before the job: the untouched scenario's export.
-    const auto body = [](QString text) {
-        text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-        return text.section(QLatin1Char('\n'), 1).trimmed();
-    };
-    QCOMPARE(body(readAll(path)), body(untouched.exportState()));
+    QCOMPARE(exportBody(readAll(path)), exportBody(untouched.exportState()));
     const QStringList commands = commandsRun();
     const int exported = int(commands.indexOf(QStringLiteral("/export")));
     QVERIFY(exported >= 0);
