@@ -43,8 +43,8 @@ QString backupFileName(const QString &identity, const QDateTime &when)
     // A name of dots alone would be "." or ".." on the way to the folder.
     if (base.isEmpty() || base.count(QLatin1Char('.')) == base.size())
         base = QStringLiteral("router");
-    return base + QLatin1Char('-') + when.toString(QStringLiteral("yyyy-MM-dd-HHmm"))
-           + QStringLiteral(".rsc");
+    return base + QLatin1Char('-') + when.toString(QStringLiteral("yyyy-MM-dd-HHmm")) +
+           QStringLiteral(".rsc");
 }
 
 bool writeBackupFile(const QString &folder, const QString &identity, const QDateTime &when,
@@ -59,8 +59,8 @@ bool writeBackupFile(const QString &folder, const QString &identity, const QDate
     const QString name = backupFileName(identity, when);
     const QString stem = name.chopped(4);
     for (int n = 1; n <= kMaxSameMinute; ++n) {
-        const QString candidate =
-            dir.filePath(n == 1 ? name : stem + QLatin1Char('-') + QString::number(n) + QStringLiteral(".rsc"));
+        const QString candidate = dir.filePath(
+            n == 1 ? name : stem + QLatin1Char('-') + QString::number(n) + QStringLiteral(".rsc"));
         QFile file(candidate);
         // NewOnly never overwrites an earlier backup; the permissions hold from the first byte.
         if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly,
@@ -80,7 +80,8 @@ bool writeBackupFile(const QString &folder, const QString &identity, const QDate
         return true;
     }
     if (error)
-        *error = QString::fromLatin1(kWriteFailed).arg(QDir::toNativeSeparators(dir.filePath(name)));
+        *error =
+            QString::fromLatin1(kWriteFailed).arg(QDir::toNativeSeparators(dir.filePath(name)));
     return false;
 }
 
@@ -96,8 +97,8 @@ bool RouterTask::saveBackup(SshClient &client, QString *path)
     const QString identity = parseMarkers(output).text(QStringLiteral("QM_IDENTITY"));
 
     QString exported;
-    const bool read =
-        runScript(client, QString::fromLatin1(kExportScript), QString(), &exported, kExportTimeoutMs);
+    const bool read = runScript(client, QString::fromLatin1(kExportScript), QString(), &exported,
+                                kExportTimeoutMs);
     // An export always holds at least its header comment; nothing at all is not a backup.
     if (!read || exported.trimmed().isEmpty()) {
         m_lastError = QString::fromLatin1(kExportFailed);

@@ -15,5 +15,5 @@
 // only. A name already taken in the folder gets "-2", "-3", ... before ".rsc". *path receives the
 // file written; on failure *error gets one sentence.
 [[nodiscard]] bool writeBackupFile(const QString &folder, const QString &identity,
-                                   const QDateTime &when, const QByteArray &content,
-                                   QString *path, QString *error = nullptr);
+                                   const QDateTime &when, const QByteArray &content, QString *path,
+                                   QString *error = nullptr);

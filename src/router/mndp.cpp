@@ -93,9 +93,9 @@ bool parseMndpAnnouncement(const QByteArray &datagram, MndpNeighbour *out)
         case Ipv4Address:
             if (length != 4)
                 return false;
-            found.ipv4 = QHostAddress(quint32(readBigEndian16(value, 0)) << 16
-                                      | readBigEndian16(value, 2))
-                             .toString();
+            found.ipv4 =
+                QHostAddress(quint32(readBigEndian16(value, 0)) << 16 | readBigEndian16(value, 2))
+                    .toString();
             break;
         default:
             // Uptime, software ID, unpack, IPv6 and fields not published yet are not shown.

@@ -1,7 +1,8 @@
 #include "mndpscanner.h"
 
-#include <QNetworkDatagram>
 #include <algorithm>
+
+#include <QNetworkDatagram>
 #include <QTimer>
 #include <QUdpSocket>
 
@@ -45,8 +46,8 @@ bool MndpScanner::target(QHostAddress *host, quint16 *port, QString *error)
     bool portOk = false;
     const uint number = colon > 0 ? value.mid(colon + 1).toUInt(&portOk) : 0;
     const QHostAddress address(colon > 0 ? value.left(colon) : QString());
-    if (!portOk || number == 0 || number > 65535
-        || address.protocol() != QAbstractSocket::IPv4Protocol) {
+    if (!portOk || number == 0 || number > 65535 ||
+        address.protocol() != QAbstractSocket::IPv4Protocol) {
         if (error)
             *error = QString::fromLatin1(kBadTarget);
         return false;
@@ -71,8 +72,7 @@ bool MndpScanner::start(int durationMs, QString *error)
     // loopback target (tests, the demo) keeps the listening on the loopback too.
     const QHostAddress local = host.isLoopback() ? QHostAddress(QHostAddress::LocalHost)
                                                  : QHostAddress(QHostAddress::AnyIPv4);
-    if (!m_socket->bind(local, port,
-                        QUdpSocket::ShareAddress | QUdpSocket::ReuseAddressHint)) {
+    if (!m_socket->bind(local, port, QUdpSocket::ShareAddress | QUdpSocket::ReuseAddressHint)) {
         if (error)
             *error = QString::fromLatin1(kCannotListen).arg(port).arg(m_socket->errorString());
         delete m_socket;
@@ -109,8 +109,9 @@ void MndpScanner::readPending()
         MndpNeighbour neighbour;
         if (!parseMndpAnnouncement(datagram.data(), &neighbour))
             continue;
-        const bool known = std::any_of(m_found.cbegin(), m_found.cend(),
-                                       [&](const MndpNeighbour &n) { return sameRouter(n, neighbour); });
+        const bool known =
+            std::any_of(m_found.cbegin(), m_found.cend(),
+                        [&](const MndpNeighbour &n) { return sameRouter(n, neighbour); });
         if (known)
             continue;
         m_found << neighbour;

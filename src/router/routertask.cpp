@@ -36,7 +36,12 @@ RouterTask::RouterTask(QObject *parent)
     m_waker->moveToThread(this);
 }
 
-RouterTask::~RouterTask() = default;
+RouterTask::~RouterTask()
+{
+    // A job stopped for want of a backup still holds its passwords.
+    if (!isRunning())
+        clearSecrets();
+}
 
 void RouterTask::startInspect(const RouterLogin &login)
 {

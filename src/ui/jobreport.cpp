@@ -3,7 +3,6 @@
 #include "router/backupjob.h"
 #include "router/routeros.h"
 
-
 namespace {
 
 const char kNotKnown[] = "not known";
@@ -20,7 +19,9 @@ QString reportText(const JobReport &r, const QStringList &secrets)
     QStringList lines;
     lines << QStringLiteral("%1 %2").arg(r.product, r.version);
     lines << QStringLiteral("Report time: %1").arg(r.when.toString(Qt::ISODate));
-    lines << QStringLiteral("Account: %1 %2").arg(orNotKnown(r.accountNumber), r.accountName).trimmed();
+    lines << QStringLiteral("Account: %1 %2")
+                 .arg(orNotKnown(r.accountNumber), r.accountName)
+                 .trimmed();
     lines << QStringLiteral("Router identity: %1").arg(orNotKnown(r.identity));
     lines << QStringLiteral("Router model: %1").arg(orNotKnown(r.model));
     lines << QStringLiteral("RouterOS version: %1").arg(orNotKnown(r.routerOsVersion));

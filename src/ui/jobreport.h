@@ -18,7 +18,7 @@ struct JobReport
     QString address;
     int port = 22;
     QString runChoice;
-    QStringList logLines; // as the activity log shows them, "[HH:mm:ss] text"
+    QStringList logLines;  // as the activity log shows them, "[HH:mm:ss] text"
     bool finished = false; // false while the job still runs, or when it ended without a result
     QString status;        // for an unfinished job: what the window shows about it
     bool ok = false;

@@ -1,5 +1,4 @@
 #include "mainwindow.h"
-
 #include "router/backupjob.h"
 #include "router/mndpscanner.h"
 #include "router/routertask.h"
@@ -173,8 +172,8 @@ void MainWindow::wireToolControls()
     connect(m_scanner, &MndpScanner::neighbourFound, this, &MainWindow::addNeighbour);
     connect(m_scanner, &MndpScanner::finished, this, [this] {
         m_findRoutersButton->setEnabled(true);
-        m_findStatus->setText(QString::fromLatin1(m_neighbourList->count() > 0 ? kFoundSome
-                                                                                : kFoundNone));
+        m_findStatus->setText(
+            QString::fromLatin1(m_neighbourList->count() > 0 ? kFoundSome : kFoundNone));
     });
     const auto choose = [this](QListWidgetItem *item) {
         const QString address = item ? item->data(kAddressRole).toString() : QString();
@@ -213,8 +212,8 @@ void MainWindow::wireToolControls()
                 m_progressButton->setText(QStringLiteral("Back"));
                 if (ok) {
                     m_report.backupFile = path;
-                    m_progressTitle->setText(QString::fromLatin1(kBackupSaved)
-                                                 .arg(QDir::toNativeSeparators(path)));
+                    m_progressTitle->setText(
+                        QString::fromLatin1(kBackupSaved).arg(QDir::toNativeSeparators(path)));
                 } else {
                     failOnProgressPage(error);
                 }
@@ -341,8 +340,8 @@ void MainWindow::updateSessionRouters()
         m_sessionRoutersLabel->hide();
         return;
     }
-    m_sessionRoutersLabel->setText(QStringLiteral("Routers this session:\n")
-                                   + QStringList(m_sessionRouters.values()).join(QLatin1Char('\n')));
+    m_sessionRoutersLabel->setText(QStringLiteral("Routers this session:\n") +
+                                   QStringList(m_sessionRouters.values()).join(QLatin1Char('\n')));
     m_sessionRoutersLabel->show();
 }
 
@@ -376,27 +375,25 @@ void MainWindow::onCopyLog()
 {
     // The report's masking, so the clipboard never holds more than a saved report would.
     QApplication::clipboard()->setText(
-        maskSecrets(m_report.logLines.join(QLatin1Char('\n')) + QLatin1Char('\n'),
-                    knownSecrets()));
+        maskSecrets(m_report.logLines.join(QLatin1Char('\n')) + QLatin1Char('\n'), knownSecrets()));
 }
 
 void MainWindow::onSaveReport()
 {
     const JobReport report = currentReport();
     const QString folder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
-    const QString suggested =
-        QDir(folder).filePath(reportFileName(report.identity, report.when));
+    const QString suggested = QDir(folder).filePath(reportFileName(report.identity, report.when));
     const QString title = QStringLiteral("Save report");
-    const QString path = m_saveFile ? m_saveFile(this, title, suggested)
-                                    : QFileDialog::getSaveFileName(
-                                          this, title, suggested,
-                                          QStringLiteral("Text files (*.txt)"));
+    const QString path = m_saveFile
+                             ? m_saveFile(this, title, suggested)
+                             : QFileDialog::getSaveFileName(this, title, suggested,
+                                                            QStringLiteral("Text files (*.txt)"));
     if (path.isEmpty())
         return;
     QSaveFile file(path);
     const QByteArray text = reportText(report, knownSecrets()).toUtf8();
-    const bool saved = file.open(QIODevice::WriteOnly) && file.write(text) == text.size()
-                       && file.commit();
+    const bool saved =
+        file.open(QIODevice::WriteOnly) && file.write(text) == text.size() && file.commit();
     appendLog(QString::fromLatin1(saved ? kReportSaved : kReportNotSaved)
                   .arg(QDir::toNativeSeparators(path)));
 }
@@ -431,9 +428,8 @@ void MainWindow::saveRecentSettings() const
         recent.setValue(QLatin1String(kRecentHost), m_hostEdit->text().trimmed());
         recent.setValue(QLatin1String(kRecentPort), m_portSpin->value());
         recent.setValue(QLatin1String(kRecentUser), m_userEdit->text().trimmed());
-        recent.setValue(QLatin1String(kRecentMode), QLatin1String(m_inUseRadio->isChecked()
-                                                                       ? kModeInUse
-                                                                       : kModeNew));
+        recent.setValue(QLatin1String(kRecentMode),
+                        QLatin1String(m_inUseRadio->isChecked() ? kModeInUse : kModeNew));
     }
     recent.setValue(QLatin1String(kRecentGeometry), saveGeometry());
 }

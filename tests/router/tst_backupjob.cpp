@@ -57,13 +57,16 @@ void TestBackupJob::namesBackupFile_data()
     QTest::addColumn<QString>("identity");
     QTest::addColumn<QString>("expected");
 
-    QTest::newRow("plain") << QStringLiteral("MikroTik") << QStringLiteral("MikroTik-2026-12-08-1432.rsc");
-    QTest::newRow("path separators") << QStringLiteral("Main/Office\\1")
-                                     << QStringLiteral("Main_Office_1-2026-12-08-1432.rsc");
-    QTest::newRow("spaces and quotes") << QStringLiteral(" Shop \"A\": B ")
-                                       << QStringLiteral("Shop__A___B-2026-12-08-1432.rsc");
-    QTest::newRow("non-ASCII") << QStringLiteral("Caf\u00e9") << QStringLiteral("Caf_-2026-12-08-1432.rsc");
-    QTest::newRow("dots only") << QStringLiteral("..") << QStringLiteral("router-2026-12-08-1432.rsc");
+    QTest::newRow("plain") << QStringLiteral("MikroTik")
+                           << QStringLiteral("MikroTik-2026-12-08-1432.rsc");
+    QTest::newRow("path separators")
+        << QStringLiteral("Main/Office\\1") << QStringLiteral("Main_Office_1-2026-12-08-1432.rsc");
+    QTest::newRow("spaces and quotes")
+        << QStringLiteral(" Shop \"A\": B ") << QStringLiteral("Shop__A___B-2026-12-08-1432.rsc");
+    QTest::newRow("non-ASCII") << QStringLiteral("Caf\u00e9")
+                               << QStringLiteral("Caf_-2026-12-08-1432.rsc");
+    QTest::newRow("dots only") << QStringLiteral("..")
+                               << QStringLiteral("router-2026-12-08-1432.rsc");
     QTest::newRow("empty") << QString() << QStringLiteral("router-2026-12-08-1432.rsc");
 }
 
@@ -90,8 +93,8 @@ void TestBackupJob::writesOwnerOnlyFileWithoutOverwriting()
     QCOMPARE(QFileInfo(second).fileName(), QStringLiteral("R1-2026-12-08-0905-2.rsc"));
     QCOMPARE(readAll(first), QStringLiteral("first\n"));
     QCOMPARE(readAll(second), QStringLiteral("second\n"));
-    QCOMPARE(QFileInfo(first).permissions() & (QFileDevice::ReadGroup | QFileDevice::ReadOther
-                                               | QFileDevice::WriteGroup | QFileDevice::WriteOther),
+    QCOMPARE(QFileInfo(first).permissions() & (QFileDevice::ReadGroup | QFileDevice::ReadOther |
+                                               QFileDevice::WriteGroup | QFileDevice::WriteOther),
              QFileDevice::Permissions());
 }
 
@@ -107,7 +110,8 @@ void TestBackupJob::refusesFolderThatCannotBeMade()
     QString error;
     QVERIFY(!writeBackupFile(blocker.fileName(), QStringLiteral("R1"), QDateTime::currentDateTime(),
                              "x", &path, &error));
-    QCOMPARE(error, QStringLiteral("Could not create the backup folder %1.").arg(blocker.fileName()));
+    QCOMPARE(error,
+             QStringLiteral("Could not create the backup folder %1.").arg(blocker.fileName()));
     QCOMPARE(path, QString());
 }
 
@@ -150,9 +154,9 @@ void TestBackupJob::savesExportBeforeFirstChange()
 
 void TestBackupJob::failedExportStopsBeforeAnyChange()
 {
-    const QJsonArray faults{QJsonObject{{QStringLiteral("command"), QStringLiteral("^/export")},
-                                        {QStringLiteral("error"),
-                                         QStringLiteral("failure: not enough memory")}}};
+    const QJsonArray faults{
+        QJsonObject{{QStringLiteral("command"), QStringLiteral("^/export")},
+                    {QStringLiteral("error"), QStringLiteral("failure: not enough memory")}}};
     QVERIFY(m_sim.start(QStringLiteral("no-internet-bridged"),
                         QJsonObject{{QStringLiteral("faults"), faults}}));
     const QStringList exportBefore = m_sim.exportLines().mid(1);
@@ -192,8 +196,8 @@ void TestBackupJob::failedExportStopsBeforeAnyChange()
 
     // Choosing not to go on wipes what was kept.
     recorder.finished = false;
-    task.startWan(m_sim.login(), QStringLiteral("dhcp"), QString(), QStringLiteral("secret"),
-                  false, false, false);
+    task.startWan(m_sim.login(), QStringLiteral("dhcp"), QString(), QStringLiteral("secret"), false,
+                  false, false);
     QTRY_VERIFY_WITH_TIMEOUT(recorder.finished, 60000);
     QVERIFY(task.wait(5000));
     QCOMPARE(stopped.size(), 2);

@@ -115,10 +115,10 @@ void TestMndp::refusesMalformed_data()
     QTest::newRow("half a field header") << header() + mac + QByteArray::fromHex("0005");
     QTest::newRow("length 0xffff") << header() + mac + QByteArray::fromHex("0005ffff") + "abc";
     QTest::newRow("MAC of five bytes") << header() + field(1, QByteArray::fromHex("d401c35a10"));
-    QTest::newRow("IPv4 of three bytes") << header() + mac + field(17, QByteArray::fromHex("c0a858"));
+    QTest::newRow("IPv4 of three bytes")
+        << header() + mac + field(17, QByteArray::fromHex("c0a858"));
     QTest::newRow("neither MAC nor identity") << header() + field(7, "7.14.3");
-    QTest::newRow("oversized datagram")
-        << header() + mac + field(0x7777, QByteArray(1500, 'x'));
+    QTest::newRow("oversized datagram") << header() + mac + field(0x7777, QByteArray(1500, 'x'));
 }
 
 void TestMndp::refusesMalformed()
@@ -133,8 +133,8 @@ void TestMndp::refusesMalformed()
 void TestMndp::readsHostileText()
 {
     // Unknown field types are skipped; control characters never reach a label; no IPv4 is none.
-    const QByteArray packet = header() + field(0x7777, "future") + field(5, "Shop\r\n\x1b[2JA")
-                              + field(12, QByteArray()) + field(16, "ether2");
+    const QByteArray packet = header() + field(0x7777, "future") + field(5, "Shop\r\n\x1b[2JA") +
+                              field(12, QByteArray()) + field(16, "ether2");
     MndpNeighbour n;
     QVERIFY(parseMndpAnnouncement(packet, &n));
     QCOMPARE(n.identity, QStringLiteral("Shop   [2JA"));

@@ -88,8 +88,8 @@ void TestJobReport::reportsFailureAndRunningJob()
     report.finished = false;
     QVERIFY(reportText(report, {}).endsWith(QLatin1String("\nResult: still running\n")));
     report.status = QStringLiteral("Installing the hotspot login page...");
-    QVERIFY(reportText(report, {}).endsWith(
-        QLatin1String("\nResult: Installing the hotspot login page...\n")));
+    QVERIFY(reportText(report, {})
+                .endsWith(QLatin1String("\nResult: Installing the hotspot login page...\n")));
 }
 
 void TestJobReport::namesReportFile()

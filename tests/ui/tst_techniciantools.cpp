@@ -5,6 +5,8 @@
 #include "routersim.h"
 #include "ui/mainwindow.h"
 
+#include <memory>
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -23,8 +25,6 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QUdpSocket>
-
-#include <memory>
 
 namespace {
 
@@ -94,8 +94,8 @@ void TestTechnicianTools::initTestCase()
     QVERIFY(m_dir.isValid());
     QCoreApplication::setApplicationVersion(QStringLiteral("1.0.0"));
     QString error;
-    QVERIFY2(m_billing.start(sourcePath(QStringLiteral("tools/billing-sim/scenarios/demo.json")),
-                             0, &error),
+    QVERIFY2(m_billing.start(sourcePath(QStringLiteral("tools/billing-sim/scenarios/demo.json")), 0,
+                             &error),
              qPrintable(error));
     qputenv("QUILLMOR_BASE_URL", m_billing.baseUrl().toUtf8());
     qputenv("QUILLMOR_API_KEY", "demo-installer-key");
@@ -137,9 +137,9 @@ bool TestTechnicianTools::startRouter(const QString &scenario, const QJsonObject
         for (auto it = changes.begin(); it != changes.end(); ++it)
             variant.insert(it.key(), it.value());
         if (variant.contains(QStringLiteral("export"))) {
-            variant.insert(QStringLiteral("export"),
-                           QFileInfo(path).dir().filePath(
-                               variant.value(QStringLiteral("export")).toString()));
+            variant.insert(
+                QStringLiteral("export"),
+                QFileInfo(path).dir().filePath(variant.value(QStringLiteral("export")).toString()));
         }
         path = m_dir.filePath(scenario + QStringLiteral("-variant.json"));
         QFile out(path);
@@ -186,8 +186,8 @@ QStringList TestTechnicianTools::commandsRun() const
     QStringList commands;
     for (const QJsonValue &entry : m_router->engine()->commandLog()) {
         const QJsonObject o = entry.toObject();
-        commands << o.value(QStringLiteral("path")).toString() + QLatin1Char('/')
-                        + o.value(QStringLiteral("verb")).toString();
+        commands << o.value(QStringLiteral("path")).toString() + QLatin1Char('/') +
+                        o.value(QStringLiteral("verb")).toString();
     }
     return commands;
 }
@@ -222,10 +222,10 @@ void TestTechnicianTools::findRoutersFillsOnlyTheAddress()
     QTRY_COMPARE_WITH_TIMEOUT(w.m_neighbourList->count(), 2, 5000);
     QVERIFY(w.m_neighbourList->isVisible());
 
-    QListWidgetItem *sim = w.m_neighbourList->findItems(QStringLiteral("MikroTik"),
-                                                         Qt::MatchStartsWith).value(0);
-    QListWidgetItem *spare = w.m_neighbourList->findItems(QStringLiteral("Spare"),
-                                                           Qt::MatchStartsWith).value(0);
+    QListWidgetItem *sim =
+        w.m_neighbourList->findItems(QStringLiteral("MikroTik"), Qt::MatchStartsWith).value(0);
+    QListWidgetItem *spare =
+        w.m_neighbourList->findItems(QStringLiteral("Spare"), Qt::MatchStartsWith).value(0);
     QVERIFY(sim && spare);
     const QString dot = QStringLiteral("  \u00b7  ");
     QCOMPARE(sim->text(), QStringList({QStringLiteral("MikroTik"), QStringLiteral("127.0.0.1"),
@@ -233,12 +233,12 @@ void TestTechnicianTools::findRoutersFillsOnlyTheAddress()
                                        QStringLiteral("RouterOS 7.14.3 (stable)"),
                                        QStringLiteral("RB750Gr3"), QStringLiteral("via bridge")})
                               .join(dot));
-    QCOMPARE(spare->text(), QStringList({QStringLiteral("Spare"),
-                                         QStringLiteral("no IPv4 address yet"),
-                                         QStringLiteral("48:A9:8A:00:00:02"),
-                                         QStringLiteral("RouterOS 7.16 (stable)"),
-                                         QStringLiteral("hAP ax2"), QStringLiteral("via ether1")})
-                                .join(dot));
+    QCOMPARE(
+        spare->text(),
+        QStringList({QStringLiteral("Spare"), QStringLiteral("no IPv4 address yet"),
+                     QStringLiteral("48:A9:8A:00:00:02"), QStringLiteral("RouterOS 7.16 (stable)"),
+                     QStringLiteral("hAP ax2"), QStringLiteral("via ether1")})
+            .join(dot));
 
     // A router without an address leaves the field alone; choosing one fills Router IP only.
     w.m_hostEdit->setText(QStringLiteral("10.9.9.9"));
@@ -273,8 +273,9 @@ void TestTechnicianTools::wanRunSavesBackupFirst()
     QCOMPARE(saved.size(), 1);
     QVERIFY2(saved.first().startsWith(QLatin1String("MikroTik-")), qPrintable(saved.first()));
     const QString path = QDir(backupFolder()).filePath(saved.first());
-    QVERIFY(w.m_report.logLines.filter(QStringLiteral("Saved the router's configuration to %1.")
-                                           .arg(QDir::toNativeSeparators(path)))
+    QVERIFY(w.m_report.logLines
+                .filter(QStringLiteral("Saved the router's configuration to %1.")
+                            .arg(QDir::toNativeSeparators(path)))
                 .size() == 1);
     // The file is the router as it was before the job: the untouched scenario's export.
     QCOMPARE(exportBody(readAll(path)), exportBody(untouched.exportState()));
@@ -308,9 +309,9 @@ void TestTechnicianTools::wanRunSavesBackupFirst()
 
 void TestTechnicianTools::failedBackupStopsUntilOperatorGoesOn()
 {
-    const QJsonArray faults{QJsonObject{{QStringLiteral("command"), QStringLiteral("^/export")},
-                                        {QStringLiteral("error"),
-                                         QStringLiteral("failure: not enough memory")}}};
+    const QJsonArray faults{
+        QJsonObject{{QStringLiteral("command"), QStringLiteral("^/export")},
+                    {QStringLiteral("error"), QStringLiteral("failure: not enough memory")}}};
     QVERIFY(startRouter(QStringLiteral("no-internet-bridged"),
                         QJsonObject{{QStringLiteral("faults"), faults}}));
     signIn();
@@ -331,8 +332,8 @@ void TestTechnicianTools::failedBackupStopsUntilOperatorGoesOn()
     // The report of the stopped job says why, and holds no password.
     w.m_saveReportButton->click();
     const QString stoppedReport = readAll(m_savedReport);
-    QVERIFY(stoppedReport.contains(QStringLiteral("\nResult: failed\nError: %1\n")
-                                       .arg(QLatin1String(kBackupStopped))));
+    QVERIFY(stoppedReport.contains(
+        QStringLiteral("\nResult: failed\nError: %1\n").arg(QLatin1String(kBackupStopped))));
     QVERIFY(stoppedReport.contains(QStringLiteral("\nBackup file: none\n")));
     QVERIFY(!stoppedReport.contains(QLatin1String(kRouterPassword)));
 
@@ -397,19 +398,19 @@ void TestTechnicianTools::onboardingKeepsLogAndSavesReport()
                           QStringLiteral("Backup file: %1").arg(backup), QString()}));
     QCOMPARE(lines.mid(11, logLines.size()), logLines);
     QCOMPARE(w.m_report.logLines.last(),
-             w.m_report.logLines.last().left(11)
-                 + QStringLiteral("Saved the report to %1.").arg(m_savedReport));
+             w.m_report.logLines.last().left(11) +
+                 QStringLiteral("Saved the report to %1.").arg(m_savedReport));
     QVERIFY(report.contains(QStringLiteral("\nResult: done\nTunnel address: 10.20.0.5")));
     QVERIFY(report.contains(QStringLiteral("\nQuillmor endpoint: vpn.quillmor.com")));
-    for (const QString &secret : {QString::fromLatin1(kRouterPassword),
-                                  QString::fromLatin1(kAccountPassword),
-                                  QString::fromLatin1(kApiPassword), token}) {
+    for (const QString &secret :
+         {QString::fromLatin1(kRouterPassword), QString::fromLatin1(kAccountPassword),
+          QString::fromLatin1(kApiPassword), token}) {
         QVERIFY2(!report.contains(secret), qPrintable(secret));
     }
 
     w.m_backToAccountButton->click();
-    QVERIFY2(w.m_sessionRoutersLabel->text().contains(QStringLiteral(
-                 "Linking this router to Quillmor: linked, Quillmor can see it")),
+    QVERIFY2(w.m_sessionRoutersLabel->text().contains(
+                 QStringLiteral("Linking this router to Quillmor: linked, Quillmor can see it")),
              qPrintable(w.m_sessionRoutersLabel->text()));
 }
 
@@ -423,15 +424,15 @@ void TestTechnicianTools::remembersWhatIsNotSecret()
     w.resize(700, 560);
     w.close();
 
-    const QString file = QSettings(QSettings::IniFormat, QSettings::UserScope,
-                                   QStringLiteral("Quillmor"),
-                                   QStringLiteral("QuillmorMikroTikSetup"))
-                             .fileName();
+    const QString file =
+        QSettings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("Quillmor"),
+                  QStringLiteral("QuillmorMikroTikSetup"))
+            .fileName();
     const QString stored = readAll(file);
     QVERIFY2(stored.contains(QStringLiteral("100200")), qPrintable(stored));
-    for (const QString &secret : {QString::fromLatin1(kRouterPassword),
-                                  QString::fromLatin1(kAccountPassword), token,
-                                  QStringLiteral("123456"), QStringLiteral("demo-installer-key")}) {
+    for (const QString &secret :
+         {QString::fromLatin1(kRouterPassword), QString::fromLatin1(kAccountPassword), token,
+          QStringLiteral("123456"), QStringLiteral("demo-installer-key")}) {
         QVERIFY2(!stored.contains(secret), qPrintable(secret));
     }
 

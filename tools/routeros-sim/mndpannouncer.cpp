@@ -64,7 +64,8 @@ bool MndpAnnouncer::start(const QHostAddress &target, quint16 targetPort, int in
     m_socket = new QUdpSocket(this);
     if (!m_socket->bind(QHostAddress::LocalHost, listenPort)) {
         if (error)
-            *error = QStringLiteral("Cannot listen for MNDP requests: %1").arg(m_socket->errorString());
+            *error =
+                QStringLiteral("Cannot listen for MNDP requests: %1").arg(m_socket->errorString());
         return false;
     }
     connect(m_socket, &QUdpSocket::readyRead, this, &MndpAnnouncer::answerRequests);

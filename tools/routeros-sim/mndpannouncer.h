@@ -2,10 +2,10 @@
 
 #include "engine/routerosengine.h"
 
+#include <functional>
+
 #include <QHostAddress>
 #include <QObject>
-
-#include <functional>
 
 class QTimer;
 class QUdpSocket;
