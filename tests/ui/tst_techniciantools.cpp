@@ -404,7 +404,7 @@ void TestTechnicianTools::onboardingKeepsLogAndSavesReport()
     QVERIFY(report.contains(QStringLiteral("\nQuillmor endpoint: vpn.quillmor.com")));
     for (const QString &secret :
          {QString::fromLatin1(kRouterPassword), QString::fromLatin1(kAccountPassword),
-          QString::fromLatin1(kApiPassword), token}) {
+          QString::fromLatin1(kApiPassword), token, QStringLiteral("demo-installer-key")}) {
         QVERIFY2(!report.contains(secret), qPrintable(secret));
     }
 
