@@ -67,6 +67,7 @@ private slots:
     void refusesMalformed();
     void readsHostileText();
 
+    void readsTarget();
     void refusesBadTarget_data();
     void refusesBadTarget();
     void findsSimulatedRouterOnce();
@@ -142,6 +143,20 @@ void TestMndp::readsHostileText()
     QCOMPARE(n.mac, QString());
     QCOMPARE(n.board, QString());
     QCOMPARE(n.interfaceName, QStringLiteral("ether2"));
+}
+
+void TestMndp::readsTarget()
+{
+    QHostAddress host;
+    quint16 port = 0;
+    qunsetenv("QUILLMOR_MNDP_TARGET");
+    QVERIFY(MndpScanner::target(&host, &port));
+    QCOMPARE(host, QHostAddress(QHostAddress::Broadcast));
+    QCOMPARE(port, quint16(5678));
+    qputenv("QUILLMOR_MNDP_TARGET", " 127.0.0.1:40123 ");
+    QVERIFY(MndpScanner::target(&host, &port));
+    QCOMPARE(host, QHostAddress(QHostAddress::LocalHost));
+    QCOMPARE(port, quint16(40123));
 }
 
 void TestMndp::refusesBadTarget_data()
