@@ -27,6 +27,7 @@ constexpr int kScanMs = 4000;
 
 const char kLinkTitle[] = "Linking this router to Quillmor...";
 const char kBackupTitle[] = "Saving a backup of the router...";
+const char kHotspotTitle[] = "Installing the hotspot login page...";
 const char kBackupSaved[] = "Saved the router backup to %1.";
 const char kLooking[] = "Looking for routers on the cable...";
 const char kFoundSome[] = "Choose a router to use its address.";
@@ -359,9 +360,13 @@ JobReport MainWindow::currentReport() const
     const RouterLogin login = routerLogin();
     report.address = login.host;
     report.port = login.port;
-    // A job that ended outside the router worker (a service call) leaves its word in the title.
-    if (!m_reportHasResult && !m_busy)
-        report.status = m_progressTitle->text();
+    // A job that ended outside the router worker (the install through the service) leaves its
+    // word in the hotspot card, or else in the progress title.
+    if (!m_reportHasResult && !m_busy) {
+        const bool hotspot = m_jobTitle == QLatin1String(kHotspotTitle);
+        report.status = hotspot && !m_hotspotNote->text().isEmpty() ? m_hotspotNote->text()
+                                                                    : m_progressTitle->text();
+    }
     return report;
 }
 
