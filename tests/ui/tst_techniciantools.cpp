@@ -7,9 +7,11 @@
 
 #include <memory>
 
+#include <QClipboard>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -336,6 +338,9 @@ void TestTechnicianTools::failedBackupStopsUntilOperatorGoesOn()
         QStringLiteral("\nResult: failed\nError: %1\n").arg(QLatin1String(kBackupStopped))));
     QVERIFY(stoppedReport.contains(QStringLiteral("\nBackup file: none\n")));
     QVERIFY(!stoppedReport.contains(QLatin1String(kRouterPassword)));
+    w.m_copyLogButton->click();
+    QCOMPARE(QGuiApplication::clipboard()->text(),
+             w.m_report.logLines.join(QLatin1Char('\n')) + QLatin1Char('\n'));
 
     w.m_continueWithoutBackupButton->click();
     QVERIFY(!w.m_continueWithoutBackupButton->isVisible());
