@@ -4,6 +4,8 @@
 
 namespace {
 
+// No library that Debian packages reads MNDP, and the format is a handful of fixed fields, hence
+// this small reader of our own.
 // Field numbers as Wireshark's MNDP dissector (epan/dissectors/packet-mndp.c) and MikroTik's
 // neighbour discovery manual name them. A packet is a 4-byte header (two bytes whose meaning is not
 // published, then a sequence number), then fields of a big-endian 16-bit type, a big-endian
