@@ -132,6 +132,7 @@ private:
     // Find routers, backups, the job report and what the window remembers (mainwindow_tools.cpp).
     [[nodiscard]] QWidget *buildFindRouters(QWidget *parent);
     [[nodiscard]] QPushButton *buildSaveBackupButton(QWidget *parent);
+    // The row under the log: the page's own Cancel/Back button, then the tools.
     [[nodiscard]] QWidget *buildProgressTools(QWidget *parent);
     [[nodiscard]] QWidget *buildDoneLog(QWidget *parent);
     [[nodiscard]] QWidget *buildSessionRouters(QWidget *parent);

@@ -65,7 +65,6 @@ QWidget *MainWindow::buildProgressPage()
     layout->addWidget(m_log, 1);
     m_progressButton = new QPushButton(QStringLiteral("Cancel"), page);
     m_progressButton->setObjectName(QStringLiteral("secondary"));
-    layout->addWidget(m_progressButton, 0, Qt::AlignLeft);
     layout->addWidget(buildProgressTools(page));
     return page;
 }

@@ -110,6 +110,8 @@ QWidget *MainWindow::buildProgressTools(QWidget *parent)
     auto *row = new QWidget(parent);
     auto *layout = new QHBoxLayout(row);
     layout->setContentsMargins(0, 0, 0, 0);
+    // Cancel (Back once the job ends) keeps its place at the left; the log's tools sit right.
+    layout->addWidget(m_progressButton);
     m_continueWithoutBackupButton =
         new QPushButton(QStringLiteral("Continue without a backup"), row);
     m_continueWithoutBackupButton->hide();
