@@ -326,6 +326,7 @@ void RouterTask::provisionLink(SshClient &client)
     // Created here so that it lives on this thread; released on every way out of the job.
     const auto api = std::make_unique<QuillmorApi>();
     api->setToken(m_serviceToken);
+    api->setCancelCheck([this] { return isCancelled(); });
     QJsonObject answer;
     QString requestError;
     if (!api->provisionRouter(body, &answer, &requestError)) {
