@@ -6,6 +6,7 @@
 #include <QJsonObject>
 #include <QMap>
 #include <QString>
+#include <QStringList>
 
 #include <memory>
 
@@ -54,6 +55,8 @@ public:
     // /tool fetch saved (path → URL).
     [[nodiscard]] bool hasAddress(const QString &ip) const;
     [[nodiscard]] QMap<QString, QString> fetchedFiles() const;
+    // Lines of the scenario's export that could not be applied, each with its position.
+    [[nodiscard]] QStringList skippedExportLines() const;
     // The identity as configured now, so that a renamed router announces its new name.
     [[nodiscard]] NeighbourInfo neighbourInfo() const;
 
