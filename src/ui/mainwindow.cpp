@@ -69,6 +69,8 @@ MainWindow::MainWindow(QWidget *parent)
     connect(m_worker, &RouterTask::provisionReady, this, &MainWindow::onProvisionReady);
     connect(m_worker, &RouterTask::hotspotReady, this, &MainWindow::onHotspotReady);
     addProgressChecklist();
+    // After the page handlers: its own handlers of the same signals run once those are done.
+    wireToolControls();
 
     runStartupChecks();
     showPage(LoginPage);

@@ -2,12 +2,15 @@
 
 #include "api/apitypes.h"
 #include "api/quillmorapi.h"
+#include "jobreport.h"
 
 #include <QMainWindow>
 #include <QMargins>
+#include <QMap>
 #include <QMessageBox>
 #include <QRect>
 #include <QString>
+#include <QStringList>
 #include <QVariantMap>
 
 #include <functional>
@@ -17,6 +20,10 @@ class QComboBox;
 class QKeyEvent;
 class QLabel;
 class QLineEdit;
+class QListWidget;
+class QListWidgetItem;
+class MndpScanner;
+struct MndpNeighbour;
 class QPlainTextEdit;
 class QPushButton;
 class QRadioButton;
@@ -56,6 +63,11 @@ public:
     [[nodiscard]] static QRect fittedGeometry(const QSize &preferred, const QSize &minimum,
                                               const QRect &available, const QMargins &frame);
 
+    // Where "Save report" writes: asks for a file name (empty: cancelled), so tests can answer.
+    using SaveFileFunction = std::function<QString(QWidget *parent, const QString &title,
+                                                   const QString &suggestedPath)>;
+    void setSaveFileFunction(SaveFileFunction saveFile);
+
 protected:
     void resizeEvent(QResizeEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -78,12 +90,18 @@ private slots:
     void onHotspotReady(bool ok, const QString &error, const QString &path);
     void onProgressBack();
     void appendLog(const QString &line);
+    void onFindRouters();
+    void onSaveBackup();
+    void onContinueWithoutBackup();
+    void onCopyLog();
+    void onSaveReport();
 
 private:
     friend class TestWindowFrame;
     friend class TestSignInFlow;
     friend class TestRouterFlow;
     friend class TestWindowKeys;
+    friend class TestTechnicianTools;
 
     enum Page { LoginPage = 0, HomePage, ConnectPage, ReviewPage, ApplyPage, DonePage };
 
@@ -151,6 +169,23 @@ private:
     void fitReviewText(int viewportHeight, int width);
     void addProgressChecklist();
 
+    // Find routers, backups, the job report and what the window remembers (mainwindow_tools.cpp).
+    [[nodiscard]] QWidget *buildFindRouters(QWidget *parent);
+    [[nodiscard]] QPushButton *buildSaveBackupButton(QWidget *parent);
+    // The row under the log: the page's own Cancel/Back button, then the tools.
+    [[nodiscard]] QWidget *buildProgressTools(QWidget *parent);
+    [[nodiscard]] QWidget *buildDoneLog(QWidget *parent);
+    [[nodiscard]] QWidget *buildSessionRouters(QWidget *parent);
+    void wireToolControls();
+    void startJobRecord(const QString &title);
+    void finishJobRecord(bool ok, const QString &error, const QVariantMap &result);
+    void addNeighbour(const MndpNeighbour &neighbour);
+    void updateSessionRouters();
+    [[nodiscard]] JobReport currentReport() const;
+    [[nodiscard]] QStringList knownSecrets() const;
+    void restoreRecentSettings();
+    void saveRecentSettings() const;
+
     QuillmorApi m_api;
     int m_currentPage = LoginPage;
     bool m_fitting = false;
@@ -169,6 +204,13 @@ private:
     bool m_cancelAsked = false;
     AskFunction m_ask;
     ChooseFunction m_choose;
+    SaveFileFunction m_saveFile;
+    MndpScanner *m_scanner = nullptr;
+    JobReport m_report;
+    bool m_reportHasResult = false;
+    QString m_jobTitle;
+    bool m_connectedOnce = false;
+    QMap<QString, QString> m_sessionRouters; // "address:port" -> "identity: result"
 
     // Frame
     QWidget *m_root = nullptr;
@@ -191,6 +233,7 @@ private:
     QLabel *m_homeTitle = nullptr;
     QLabel *m_seatLabel = nullptr;
     QPushButton *m_onboardHomeButton = nullptr;
+    QLabel *m_sessionRoutersLabel = nullptr;
 
     // Connect and review
     QRadioButton *m_newRouterRadio = nullptr;
@@ -203,6 +246,10 @@ private:
     QLabel *m_connectError = nullptr;
     QPushButton *m_connectBackButton = nullptr;
     QPushButton *m_connectButton = nullptr;
+    QPushButton *m_findRoutersButton = nullptr;
+    QLabel *m_findStatus = nullptr;
+    QListWidget *m_neighbourList = nullptr;
+    QPushButton *m_saveBackupButton = nullptr;
     QLabel *m_reviewText = nullptr;
     QScrollArea *m_reviewTextArea = nullptr;
     QLabel *m_reviewError = nullptr;
@@ -224,6 +271,11 @@ private:
     QPlainTextEdit *m_log = nullptr;
     ProgressChecklist *m_checklist = nullptr;
     QPushButton *m_progressButton = nullptr;
+    QPushButton *m_continueWithoutBackupButton = nullptr;
+    QPushButton *m_copyLogButton = nullptr;
+    QPushButton *m_saveReportButton = nullptr;
+    QPushButton *m_doneLogToggle = nullptr;
+    QPlainTextEdit *m_doneLog = nullptr;
     QLabel *m_doneTitle = nullptr;
     QLabel *m_doneText = nullptr;
     QPushButton *m_onboardAnotherButton = nullptr;

@@ -25,6 +25,7 @@ QWidget *MainWindow::buildDonePage()
     m_backToAccountButton = new QPushButton(QStringLiteral("Back to the account"), card.widget);
     m_backToAccountButton->setObjectName(QStringLiteral("secondary"));
     card.layout->addWidget(m_backToAccountButton);
+    card.layout->addWidget(buildDoneLog(card.widget));
     return centredPage(card.widget, 640);
 }
 

@@ -72,6 +72,7 @@ QWidget *MainWindow::buildConnectPage()
     addRow(QStringLiteral("SSH port"), m_portSpin);
     addRow(QStringLiteral("Username"), m_userEdit);
     addRow(QStringLiteral("Password"), m_passwordEdit);
+    layout->addWidget(buildFindRouters(card.widget));
     layout->addLayout(form);
 
     m_connectError = makeLabel(QString(), "error", card.widget);
@@ -173,6 +174,7 @@ QWidget *MainWindow::buildReviewPage()
     m_reviewBackButton->setObjectName(QStringLiteral("secondary"));
     buttons->addWidget(m_reviewBackButton);
     buttons->addStretch(1);
+    buttons->addWidget(buildSaveBackupButton(content));
     m_provisionButton = new QPushButton(QStringLiteral("Onboard this MikroTik"), content);
     m_provisionButton->setEnabled(false);
     buttons->addWidget(m_provisionButton);

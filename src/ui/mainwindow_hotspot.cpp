@@ -160,6 +160,7 @@ void MainWindow::beginHotspotPage()
     m_returnPage = m_currentPage == ApplyPage ? HomePage : m_currentPage;
     m_cancelAsked = false;
     m_log->clear();
+    startJobRecord(QStringLiteral("Installing the hotspot login page..."));
     m_progressTitle->setText(QStringLiteral("Installing the hotspot login page..."));
     m_progressButton->setText(QStringLiteral("Cancel"));
     m_progressButton->setEnabled(true);

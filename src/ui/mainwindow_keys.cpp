@@ -188,7 +188,7 @@ void MainWindow::focusFirstEmptyField()
 bool MainWindow::routerChangeRunning() const
 {
     if (m_worker->isRunning())
-        return m_worker->jobKind() != Inspect;
+        return m_worker->jobKind() != Inspect && m_worker->jobKind() != Backup;
     // The install through the Quillmor link runs as a service call on the progress page.
     return m_busy && m_currentPage == ApplyPage;
 }
@@ -202,6 +202,8 @@ void MainWindow::closeEvent(QCloseEvent *event)
         }
         m_worker->requestCancel();
     }
+    // Remembered when the operator closes the window, the one way a run of the app ends.
+    saveRecentSettings();
     QMainWindow::closeEvent(event);
 }
 

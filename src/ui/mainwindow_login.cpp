@@ -88,6 +88,7 @@ QWidget *MainWindow::buildHomePage()
         "muted", card.widget));
     m_onboardHomeButton = new QPushButton(QStringLiteral("Onboard a MikroTik"), card.widget);
     layout->addWidget(m_onboardHomeButton);
+    layout->addWidget(buildSessionRouters(card.widget));
     return centredPage(card.widget, 640);
 }
 

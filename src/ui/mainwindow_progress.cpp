@@ -67,7 +67,7 @@ QWidget *MainWindow::buildProgressPage()
     layout->addWidget(m_log, 1);
     m_progressButton = new QPushButton(QStringLiteral("Cancel"), page);
     m_progressButton->setObjectName(QStringLiteral("secondary"));
-    layout->addWidget(m_progressButton, 0, Qt::AlignLeft);
+    layout->addWidget(buildProgressTools(page));
     return page;
 }
 
@@ -103,6 +103,7 @@ void MainWindow::beginJobPage(const QString &title, int returnPage)
 {
     m_returnPage = returnPage;
     m_log->clear();
+    startJobRecord(title);
     m_progressTitle->setText(title);
     m_progressButton->setText(QStringLiteral("Cancel"));
     m_progressButton->setEnabled(true);
@@ -157,7 +158,10 @@ void MainWindow::onProgressBack()
 
 void MainWindow::appendLog(const QString &line)
 {
-    m_log->appendPlainText(QStringLiteral("[%1] %2").arg(
-        QTime::currentTime().toString(QStringLiteral("HH:mm:ss")), line));
+    const QString stamped = QStringLiteral("[%1] %2").arg(
+        QTime::currentTime().toString(QStringLiteral("HH:mm:ss")), line);
+    m_log->appendPlainText(stamped);
     m_checklist->addLogLine(line);
+    // The view keeps the last lines only; the report keeps every line of the job.
+    m_report.logLines << stamped;
 }

@@ -1,6 +1,7 @@
 // Drives the real wizard window the way an operator would (typing and clicking) through sign-in,
-// connecting to a router, its review, onboarding and the hotspot login page (through the service,
-// then from this computer), against the simulators, and saves a picture of each page.
+// finding the router on the cable, connecting to it, its review, onboarding with its backup and
+// report, and the hotspot login page (through the service, then from this computer), against the
+// simulators, and saves a picture of each page.
 // It is how the demo shows the product on a machine without a display.
 
 #include "ui/mainwindow.h"
@@ -11,7 +12,9 @@
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QLabel>
+#include <QFile>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QPlainTextEdit>
 #include <QSpinBox>
 #include <QStyleFactory>
@@ -116,6 +119,17 @@ private:
     QString m_seen;
 };
 
+// The progress page's log; the done page keeps a copy of the last job's, which may be empty.
+QString activityLog(QWidget *window)
+{
+    QString longest;
+    for (const QPlainTextEdit *log : window->findChildren<QPlainTextEdit *>()) {
+        if (log->toPlainText().size() > longest.size())
+            longest = log->toPlainText();
+    }
+    return longest;
+}
+
 int fail(const QString &what)
 {
     out() << "demo: " << what << Qt::endl;
@@ -161,6 +175,7 @@ int main(int argc, char *argv[])
     QApplication app(argc, argv);
     QApplication::setOrganizationName(QStringLiteral("Quillmor"));
     QApplication::setApplicationName(QStringLiteral("QuillmorMikroTikSetup"));
+    QApplication::setApplicationVersion(QStringLiteral("1.0.0"));
     QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
 
     QCommandLineParser parser;
@@ -178,7 +193,11 @@ int main(int argc, char *argv[])
     const QCommandLineOption passwordOption(QStringLiteral("router-password"),
                                             QStringLiteral("The router's admin password."),
                                             QStringLiteral("password"));
-    parser.addOptions({folderOption, accountOption, codeOption, portOption, passwordOption});
+    const QCommandLineOption reportOption(QStringLiteral("report"),
+                                          QStringLiteral("Where \"Save report\" writes."),
+                                          QStringLiteral("file"), QStringLiteral("report.txt"));
+    parser.addOptions({folderOption, accountOption, codeOption, portOption, passwordOption,
+                       reportOption});
     parser.process(app);
     QDir().mkpath(parser.value(folderOption));
 
@@ -196,6 +215,10 @@ int main(int argc, char *argv[])
         return title == QLatin1String("Install login page?") ? QMessageBox::Yes
                                                              : QMessageBox::No;
     });
+    // The file dialog of "Save report" answered with the demo's own file.
+    const QString reportPath = parser.value(reportOption);
+    window.setSaveFileFunction(
+        [reportPath](QWidget *, const QString &, const QString &) { return reportPath; });
     window.show();
     Tour tour(&window, parser.value(folderOption));
 
@@ -228,8 +251,22 @@ int main(int argc, char *argv[])
     QLineEdit *password = fieldByPlaceholder(&window, QStringLiteral("Password printed on the router"));
     if (!host || !port || !password)
         return fail(QStringLiteral("the connect form is not as expected"));
-    // The simulated router listens on this computer; a real one would be at 192.168.88.1.
-    type(host, QStringLiteral("127.0.0.1"));
+    // "Find routers" hears the simulated router announce itself (on the loopback only, see
+    // QUILLMOR_MNDP_TARGET); choosing it fills in its address, here 127.0.0.1.
+    if (!tour.click(QStringLiteral("Find routers")))
+        return 1;
+    QListWidget *found = nullptr;
+    if (!waitFor([&] {
+            found = visible<QListWidget>(&window, [](QListWidget *l) { return l->count() > 0; });
+            return found != nullptr;
+        }, 10000))
+        return fail(QStringLiteral("Find routers found no router; is the simulator announcing?"));
+    out() << "Found router: " << found->item(0)->text() << Qt::endl;
+    found->setCurrentRow(0);
+    QTest::mouseClick(found->viewport(), Qt::LeftButton, {},
+                      found->visualItemRect(found->item(0)).center());
+    if (host->text() != QLatin1String("127.0.0.1"))
+        return fail(QStringLiteral("choosing the found router did not fill in its address"));
     port->setValue(parser.value(portOption).toInt());
     type(password, parser.value(passwordOption));
     out() << "Connect page" << Qt::endl;
@@ -270,6 +307,24 @@ int main(int argc, char *argv[])
     }
     out() << "Done page" << Qt::endl;
     tour.shot(QStringLiteral("9-done"));
+    const QString backupLine = QStringLiteral("Saved the router's configuration to ");
+    for (const QString &line : activityLog(&window).split(QLatin1Char('\n'))) {
+        if (line.contains(backupLine))
+            out() << "Backup: " << line.mid(line.indexOf(backupLine) + backupLine.size()).chopped(1)
+                  << Qt::endl;
+    }
+    if (!tour.click(QStringLiteral("Show the activity log")))
+        return 1;
+    tour.shot(QStringLiteral("9-done-log"));
+    if (!tour.click(QStringLiteral("Save report")))
+        return 1;
+    QFile report(reportPath);
+    if (!report.open(QIODevice::ReadOnly))
+        return fail(QStringLiteral("the report was not saved"));
+    out() << "Report saved: " << reportPath << Qt::endl;
+    out() << QString::fromUtf8(report.readAll()).section(QLatin1Char('\n'), 0, 8) << Qt::endl;
+    if (!tour.click(QStringLiteral("Hide the activity log")))
+        return 1;
 
     if (!tour.click(QStringLiteral("Install login page")))
         return 1;
