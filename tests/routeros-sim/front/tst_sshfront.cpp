@@ -330,9 +330,10 @@ void TestSshFront::admissionDecidesWhatTheClientMeets()
     QVERIFY2(run.exitCode == exitCode, run.err.constData());
     QVERIFY2(run.err.contains(complaint), run.err.constData());
     QCOMPARE(m_execCalls.load(), exitCode == 0 ? 1 : 0);
-    // A refusal comes at once, not after the time-out.
+    // A refusal comes at once, not after a time-out (none is set here: the system's TCP one
+    // would take minutes).
     if (admission == Admission::Refuse)
-        QVERIFY(timer.elapsed() < 1500);
+        QVERIFY2(timer.elapsed() < 5000, QByteArray::number(timer.elapsed()).constData());
     std::lock_guard<std::mutex> lock(m_mutex);
     QVERIFY(!asked.isEmpty());
     QCOMPARE(asked.filter(QStringLiteral("192.168.88.1")).size(), asked.size());
