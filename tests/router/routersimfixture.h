@@ -114,6 +114,17 @@ public:
 
     [[nodiscard]] RouterOsEngine *engine() const { return m_sim->engine(); }
 
+    // Another port on 127.0.0.1 that stands for that router address (start()'s port stands for
+    // 192.168.88.1); 0 on failure.
+    [[nodiscard]] quint16 listen(const QString &routerAddress) const
+    {
+        QString error;
+        const quint16 port = m_sim->listen(routerAddress, 0, &error);
+        if (port == 0)
+            qWarning("%s", qPrintable(error));
+        return port;
+    }
+
     [[nodiscard]] RouterLogin login() const
     {
         RouterLogin login;

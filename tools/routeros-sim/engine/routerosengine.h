@@ -1,6 +1,7 @@
 #pragma once
 
 #include "../simexec.h"
+#include "managementpath.h"
 
 #include <QJsonArray>
 #include <QJsonObject>
@@ -8,6 +9,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <memory>
 
 class RouterOsEnginePrivate;
@@ -43,6 +45,22 @@ public:
     [[nodiscard]] bool refuseSignIn() const;
     [[nodiscard]] bool silentPort() const;
 
+    // The router address the default SSH listener stands for; empty when the scenario has no
+    // management path (every connection is answered).
+    [[nodiscard]] QString sessionAddress() const;
+    // Where the operator's computer is; set it again when the computer moves to another port or
+    // gets another address (a re-plug after the layout gives it a new lease).
+    [[nodiscard]] OperatorPlace operatorPlace() const;
+    void setOperatorPlace(const OperatorPlace &place);
+    // What a new connection from the operator's computer to that router address meets now.
+    [[nodiscard]] Admission admit(const QString &routerAddress) const;
+    // Called (outside the engine's lock) after anything that may change the management path:
+    // a scenario load, an exec request, a move of the operator's computer.
+    void setPathChangedCallback(std::function<void()> callback);
+
+    // Runs the script; when a command cuts the session's own path, the rest still runs, but the
+    // session hears nothing from that point on (ExecOutcome::silent, or reset by a reject rule or
+    // the hotspot).
     [[nodiscard]] ExecOutcome execute(const ExecRequest &request);
 
     // The configuration in export form, and the commands run so far (JSON lines: path, verb,

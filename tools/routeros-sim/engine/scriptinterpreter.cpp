@@ -95,7 +95,6 @@ QString ScriptInterpreter::valueText(const RosValue &v)
 ScriptInterpreter::Result ScriptInterpreter::run(const ScriptBlock &block)
 {
     m_result = Result();
-    m_cutoff = -1;
     m_scopes = {QHash<QString, RosValue>()};
     m_declaredGlobals.clear();
     try {
@@ -106,8 +105,6 @@ ScriptInterpreter::Result ScriptInterpreter::run(const ScriptBlock &block)
     } catch (const Stop &) {
     } catch (const Return &) {
     }
-    if (m_cutoff >= 0 && m_cutoff < m_result.lines.size())
-        m_result.lines = m_result.lines.mid(0, m_cutoff);
     return m_result;
 }
 
@@ -806,8 +803,6 @@ RosValue ScriptInterpreter::runCommand(const ScriptStatement &st)
         dropAfter = dropAfter || fault.drop;
     }
 
-    const bool hadSession = !m_scenario.sessionAddress.isEmpty()
-            && m_model.hasAddress(m_scenario.sessionAddress);
     RosValue result;
     try {
         m_patterns = patterns;
@@ -819,17 +814,11 @@ RosValue ScriptInterpreter::runCommand(const ScriptStatement &st)
     }
     entry.insert(QStringLiteral("outcome"), QStringLiteral("ok"));
     m_result.log.append(entry);
+    if (m_afterCommand)
+        m_afterCommand(static_cast<int>(m_result.lines.size()));
     if (dropAfter) {
         m_result.drop = true;
         throw Stop{};
-    }
-    if (hadSession && !m_model.hasAddress(m_scenario.sessionAddress)
-        && m_scenario.onSessionAddressRemoved != QLatin1String("ignore")) {
-        m_result.drop = true;
-        if (m_scenario.onSessionAddressRemoved == QLatin1String("stop"))
-            throw Stop{};
-        if (m_cutoff < 0)
-            m_cutoff = m_result.lines.size();
     }
     return result;
 }

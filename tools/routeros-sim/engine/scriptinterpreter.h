@@ -11,6 +11,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+
 class ConfigModel;
 class MenuSchema;
 struct ModelItem;
@@ -36,6 +38,8 @@ public:
                       QHash<QString, RosValue> &globals);
 
     [[nodiscard]] Result run(const ScriptBlock &block);
+    // Called after every command that ran, with the number of output lines printed so far.
+    void setAfterCommand(std::function<void(int lines)> hook) { m_afterCommand = std::move(hook); }
 
 private:
     struct Error
@@ -92,6 +96,6 @@ private:
     int m_substitution = 0;
     int m_depth = 0; // nested function calls
     QList<QPair<QString, QString>> m_patterns; // name~regex filters of the command being run
-    int m_cutoff = -1;
+    std::function<void(int lines)> m_afterCommand;
     Result m_result;
 };
