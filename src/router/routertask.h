@@ -58,6 +58,8 @@ protected:
     void run() override;
 
 private:
+    friend class ProvisionSteps;
+
     bool beginJob(JobKind kind, const RouterLogin &login);
     void emitBusyRefusal(JobKind kind);
     void clearSecrets();
