@@ -42,7 +42,7 @@ MainWindow::MainWindow(QWidget *parent)
     m_worker = new RouterTask(this);
     m_ask = [](QWidget *parentWidget, const QString &title, const QString &text) {
         return QMessageBox::question(parentWidget, title, text,
-                                     QMessageBox::Yes | QMessageBox::No);
+                                     QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
     };
 
     buildFrame();
@@ -207,6 +207,7 @@ void MainWindow::wireControls()
     connect(m_dhcpButton, &QPushButton::clicked, this, &MainWindow::onWan);
     connect(m_pppoeButton, &QPushButton::clicked, this, &MainWindow::onWan);
     connect(m_provisionButton, &QPushButton::clicked, this, &MainWindow::onProvision);
+    connect(m_showCommandsButton, &QPushButton::clicked, this, &MainWindow::onShowCommands);
     const auto onRunChoiceToggled = [this](bool checked) {
         if (checked && m_currentPage == ReviewPage)
             buildReview();

@@ -54,6 +54,7 @@ private slots:
     void onConnect();
     void onWan();
     void onProvision();
+    void onShowCommands();
     void onLoadStations();
     void onInstallHotspot();
     void onInspectReady(bool ok, const QString &error, const QVariantMap &facts);
@@ -105,6 +106,8 @@ private:
     [[nodiscard]] QString factString(const QString &key) const;
     [[nodiscard]] bool confirm(const QString &title, const QString &text);
     void startLocalHotspotInstall(const QString &stationId);
+    // The facts map with what the window adds before an onboarding run.
+    [[nodiscard]] QVariantMap runOptions(bool applyBase) const;
 
     QuillmorApi m_api;
     int m_currentPage = LoginPage;
@@ -117,6 +120,8 @@ private:
     bool m_busy = false;
     bool m_waitCursorShown = false;
     QString m_savedRouterId;
+    // After a full setup this computer has no path to the router; only the service reaches it.
+    bool m_reachedOnlyThroughService = false;
     QString m_chosenStationId;
     AskFunction m_ask;
 
@@ -165,6 +170,7 @@ private:
     QPushButton *m_pppoeButton = nullptr;
     QPushButton *m_reviewBackButton = nullptr;
     QPushButton *m_provisionButton = nullptr;
+    QPushButton *m_showCommandsButton = nullptr;
 
     // Progress and done
     QLabel *m_progressTitle = nullptr;
