@@ -3,7 +3,6 @@
 #include "layoutscripts.h"
 #include "linkscripts.h"
 #include "routeros.h"
-#include "validation.h"
 
 #include <QStringList>
 
@@ -37,16 +36,6 @@ QString text(const char *constant)
 QString option(const QVariantMap &options, const char *key)
 {
     return options.value(QLatin1String(key)).toString();
-}
-
-QStringList walledHosts(const QVariantMap &options)
-{
-    QStringList hosts;
-    for (const QString &part : option(options, "walledHosts").split(QLatin1Char(','))) {
-        if (isValidHostName(part.trimmed()))
-            hosts << part.trimmed();
-    }
-    return hosts;
 }
 
 PlannedScript planned(OnboardStep step, const QString &script)
@@ -103,7 +92,7 @@ QList<PlannedScript> plannedOnboardScripts(const QVariantMap &options)
             break;
         }
         case OnboardStep::SharedRules:
-            scripts << planned(step, buildSharedRulesScript(walledHosts(options)));
+            scripts << planned(step, buildSharedRulesScript(walledGardenHosts(option(options, "walledHosts"))));
             break;
         case OnboardStep::StandardLayout:
             scripts << planned(step, buildBaseLayoutScript(option(options, "hotspotDns")));

@@ -1,6 +1,7 @@
 #include "linkscripts.h"
 
 #include "routeros.h"
+#include "validation.h"
 
 #include <QHostAddress>
 #include <QRegularExpression>
@@ -170,6 +171,17 @@ QString managementUserScript(const QString &user, const QString &password)
 QString handshakeScript()
 {
     return text(kHandshakeScript).trimmed();
+}
+
+QStringList walledGardenHosts(const QString &list)
+{
+    QStringList hosts;
+    for (const QString &part : list.split(QLatin1Char(','))) {
+        const QString host = part.trimmed();
+        if (isValidHostName(host))
+            hosts << host;
+    }
+    return hosts;
 }
 
 QStringList routedNetworks(const QStringList &networks)

@@ -185,18 +185,6 @@ QString chooseApiNetwork(const QJsonObject &answer, const LinkValues &link)
     return networkOf(link.interfaceAddress);
 }
 
-QStringList walledHosts(const QVariantMap &options)
-{
-    QStringList hosts;
-    const QStringList parts = option(options, "walledHosts").split(QLatin1Char(','));
-    for (const QString &part : parts) {
-        const QString host = part.trimmed();
-        if (isValidHostName(host))
-            hosts << host;
-    }
-    return hosts;
-}
-
 bool showsHandshake(const QString &reading)
 {
     const QString hs = reading.trimmed();
@@ -429,7 +417,7 @@ private:
 
     void addSharedRules()
     {
-        if (!script(buildSharedRulesScript(walledHosts(m_options)), OnboardStep::SharedRules,
+        if (!script(buildSharedRulesScript(walledGardenHosts(option(m_options, "walledHosts"))), OnboardStep::SharedRules,
                     kSharedRulesTimeoutMs)) {
             emit m_task.logLine(text(kRulesRejected));
             m_task.m_lastError.clear();

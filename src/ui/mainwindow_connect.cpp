@@ -7,12 +7,11 @@
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QFontDatabase>
-#include <QPlainTextEdit>
-
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScrollArea>
