@@ -80,8 +80,8 @@ QList<PlannedScript> plannedOnboardScripts(const QVariantMap &options)
             scripts << planned(step, inputRuleScript(ifName, true));
             break;
         case OnboardStep::ManagementUser:
-            scripts << planned(step, redactSecrets(managementUserScript(text(kApiUser),
-                                                                        text(kApiPassword))));
+            scripts << planned(
+                step, redactSecrets(managementUserScript(text(kApiUser), text(kApiPassword))));
             break;
         case OnboardStep::ApiService: {
             const ApiServicePlan plan = planApiService(
@@ -92,7 +92,8 @@ QList<PlannedScript> plannedOnboardScripts(const QVariantMap &options)
             break;
         }
         case OnboardStep::SharedRules:
-            scripts << planned(step, buildSharedRulesScript(walledGardenHosts(option(options, "walledHosts"))));
+            scripts << planned(
+                step, buildSharedRulesScript(walledGardenHosts(option(options, "walledHosts"))));
             break;
         case OnboardStep::StandardLayout:
             scripts << planned(step, buildBaseLayoutScript(option(options, "hotspotDns")));
@@ -115,8 +116,8 @@ QString commandPreviewText(const QVariantMap &options)
             blocks << planned.label;
             continue;
         }
-        blocks << QStringLiteral("%1. %2\n%3").arg(QString::number(++number), planned.label,
-                                                   planned.script);
+        blocks << QStringLiteral("%1. %2\n%3")
+                      .arg(QString::number(++number), planned.label, planned.script);
     }
     return blocks.join(QLatin1String("\n\n"));
 }

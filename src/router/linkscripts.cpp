@@ -66,20 +66,19 @@ bool isPlainAddressEntry(const QString &entry)
 {
     static const QRegularExpression addressCharacters(
         QRegularExpression::anchoredPattern(QStringLiteral("[0-9A-Fa-f.:/]+")));
-    return addressCharacters.match(entry).hasMatch()
-           && !QHostAddress::parseSubnet(entry).first.isNull();
+    return addressCharacters.match(entry).hasMatch() &&
+           !QHostAddress::parseSubnet(entry).first.isNull();
 }
 
 } // namespace
 
 QList<OnboardStep> onboardSteps(bool applyBase)
 {
-    QList<OnboardStep> steps{OnboardStep::ClearEarlierLink, OnboardStep::CreateInterface,
-                             OnboardStep::ReadRouterKey,    OnboardStep::AskService,
-                             OnboardStep::TunnelAddress,    OnboardStep::Peer,
-                             OnboardStep::Routes,           OnboardStep::InputRule,
-                             OnboardStep::ManagementUser,   OnboardStep::ApiService,
-                             OnboardStep::SharedRules};
+    QList<OnboardStep> steps{
+        OnboardStep::ClearEarlierLink, OnboardStep::CreateInterface, OnboardStep::ReadRouterKey,
+        OnboardStep::AskService,       OnboardStep::TunnelAddress,   OnboardStep::Peer,
+        OnboardStep::Routes,           OnboardStep::InputRule,       OnboardStep::ManagementUser,
+        OnboardStep::ApiService,       OnboardStep::SharedRules};
     if (applyBase)
         steps << OnboardStep::StandardLayout;
     steps << OnboardStep::WaitForService;

@@ -45,7 +45,8 @@ enum class OnboardStep {
 [[nodiscard]] QString managementUserScript(const QString &user, const QString &password);
 [[nodiscard]] QString handshakeScript();
 
-// The walled-garden hosts of the account's comma-separated list: trimmed, valid names only, in order.
+// The walled-garden hosts of the account's comma-separated list: trimmed, valid names only, in
+// order.
 [[nodiscard]] QStringList walledGardenHosts(const QString &list);
 
 // The tunnel networks that get a route: all but the default network, which rides in the peer only.

@@ -301,8 +301,7 @@ private:
     bool readRouterKey()
     {
         QString output;
-        if (!script(routerKeyScript(m_ifName), OnboardStep::ReadRouterKey, kStepTimeoutMs,
-                    &output))
+        if (!script(routerKeyScript(m_ifName), OnboardStep::ReadRouterKey, kStepTimeoutMs, &output))
             return false;
         m_routerKey = parseMarkers(output).text(QStringLiteral("QM_PUB")).trimmed();
         if (!isValidWireGuardKey(m_routerKey))
@@ -345,8 +344,8 @@ private:
     bool addRoutes()
     {
         for (const QString &network : routedNetworks(m_link.networks)) {
-            if (!m_task.runScript(m_client, routeScript(network, m_ifName),
-                                  routeStepLabel(network), nullptr, kStepTimeoutMs))
+            if (!m_task.runScript(m_client, routeScript(network, m_ifName), routeStepLabel(network),
+                                  nullptr, kStepTimeoutMs))
                 return false;
         }
         return true;
@@ -373,6 +372,8 @@ private:
         // Exactly as the service holds it: a trimmed password would lock the service out.
         const QJsonValue sent = m_answer.value(QLatin1String("api_password"));
         QString password = sent.isString() ? sent.toString() : QString();
+        // The answer stays for the result; the password has no business there any longer.
+        m_answer.remove(QLatin1String("api_password"));
         QString userScript;
         const auto wipeOnExit = qScopeGuard([&password, &userScript] {
             wipe(password);
@@ -417,8 +418,8 @@ private:
 
     void addSharedRules()
     {
-        if (!script(buildSharedRulesScript(walledGardenHosts(option(m_options, "walledHosts"))), OnboardStep::SharedRules,
-                    kSharedRulesTimeoutMs)) {
+        if (!script(buildSharedRulesScript(walledGardenHosts(option(m_options, "walledHosts"))),
+                    OnboardStep::SharedRules, kSharedRulesTimeoutMs)) {
             emit m_task.logLine(text(kRulesRejected));
             m_task.m_lastError.clear();
         }
@@ -481,8 +482,8 @@ private:
         else if (m_task.isCancelled())
             m_message = text(kStoppedWaiting);
         else
-            m_message = text(kNoHandshake).arg(m_link.endpointHost,
-                                               QString::number(m_link.endpointPort));
+            m_message =
+                text(kNoHandshake).arg(m_link.endpointHost, QString::number(m_link.endpointPort));
     }
 
     // This computer lost its path to the router with the layout, so only the service is asked.
@@ -507,9 +508,9 @@ private:
         result.insert(QStringLiteral("routerId"), m_link.routerId);
         result.insert(QStringLiteral("site"), m_siteName);
         result.insert(QStringLiteral("address"), m_link.interfaceAddress);
-        result.insert(QStringLiteral("endpoint"), QStringLiteral("%1:%2").arg(
-                                                      m_link.endpointHost,
-                                                      QString::number(m_link.endpointPort)));
+        result.insert(
+            QStringLiteral("endpoint"),
+            QStringLiteral("%1:%2").arg(m_link.endpointHost, QString::number(m_link.endpointPort)));
         result.insert(QStringLiteral("online"), m_online);
         result.insert(QStringLiteral("handshake"), m_handshakeSeen);
         result.insert(QStringLiteral("message"), m_message);

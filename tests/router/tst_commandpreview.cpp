@@ -80,7 +80,8 @@ void TestCommandPreview::listsStepsInRunOrder()
     QCOMPARE(scripts.at(0).script, clearLinkScript());
     QCOMPARE(scripts.at(10).script, buildSharedRulesScript({QStringLiteral("quillmor.com")}));
     if (applyBase)
-        QCOMPARE(scripts.at(11).script, buildBaseLayoutScript(QStringLiteral("login.riverside.net")));
+        QCOMPARE(scripts.at(11).script,
+                 buildBaseLayoutScript(QStringLiteral("login.riverside.net")));
 }
 
 void TestCommandPreview::masksPasswordAndKeepsServiceValuesOpen()
@@ -132,14 +133,14 @@ void TestCommandPreview::plansApiServiceFromCheckedEntries_data()
         << QStringLiteral("110.20.0.0/16") << false
         << QStringLiteral("/ip service set api disabled=no address=110.20.0.0/16,10.20.0.0/16")
         << QString();
-    QTest::newRow("extra argument") << QStringLiteral("192.168.88.0/24 port=1") << false << QString()
-                                    << unreadable;
-    QTest::newRow("prefix too long") << QStringLiteral("192.168.88.0/33") << false << QString()
-                                     << unreadable;
-    QTest::newRow("command substitution") << QStringLiteral("10.0.0.0/8,$(x)") << false
-                                          << QString() << unreadable;
-    QTest::newRow("signed prefix") << QStringLiteral("10.0.0.0/+8") << false << QString()
-                                   << unreadable;
+    QTest::newRow("extra argument")
+        << QStringLiteral("192.168.88.0/24 port=1") << false << QString() << unreadable;
+    QTest::newRow("prefix too long")
+        << QStringLiteral("192.168.88.0/33") << false << QString() << unreadable;
+    QTest::newRow("command substitution")
+        << QStringLiteral("10.0.0.0/8,$(x)") << false << QString() << unreadable;
+    QTest::newRow("signed prefix")
+        << QStringLiteral("10.0.0.0/+8") << false << QString() << unreadable;
     QTest::newRow("only commas") << QStringLiteral(",,") << false << QString() << unreadable;
 }
 

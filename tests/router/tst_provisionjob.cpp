@@ -405,7 +405,8 @@ void TestProvisionJob::sendsLayoutLastAndSparesTheLink()
     QCOMPARE(recorder.errors.first(), QString());
     QCOMPARE(recorder.payload.value(QStringLiteral("layout")).toBool(), true);
     QCOMPARE(recorder.payload.value(QStringLiteral("online")).toBool(), true);
-    const qsizetype rules = recorder.lines.indexOf(QStringLiteral("Adding the shared firewall rules..."));
+    const qsizetype rules =
+        recorder.lines.indexOf(QStringLiteral("Adding the shared firewall rules..."));
     QVERIFY(rules > 0);
     // The whole link, accepted by the service, before the layout; nothing over SSH after it.
     QVERIFY(recorder.lines.indexOf(QStringLiteral("Asking Quillmor for the tunnel...")) < rules);
@@ -447,17 +448,17 @@ void TestProvisionJob::takesLayoutSessionEndAsExpected_data()
     QTest::addColumn<QJsonObject>("changes");
 
     // A router that closes the session under the layout.
-    QTest::newRow("session dropped")
-        << QJsonObject{{QStringLiteral("session"), QJsonValue::Null},
-                       {QStringLiteral("faults"),
-                        QJsonArray{QJsonObject{{QStringLiteral("command"), QStringLiteral("port=8777")},
-                                               {QStringLiteral("drop"), true}}}}};
+    QTest::newRow("session dropped") << QJsonObject{
+        {QStringLiteral("session"), QJsonValue::Null},
+        {QStringLiteral("faults"),
+         QJsonArray{QJsonObject{{QStringLiteral("command"), QStringLiteral("port=8777")},
+                                {QStringLiteral("drop"), true}}}}};
     // A router that stops answering under the layout and never closes the session.
-    QTest::newRow("session silent")
-        << QJsonObject{{QStringLiteral("session"), QJsonValue::Null},
-                       {QStringLiteral("faults"),
-                        QJsonArray{QJsonObject{{QStringLiteral("command"), QStringLiteral("port=8777")},
-                                               {QStringLiteral("hang"), true}}}}};
+    QTest::newRow("session silent") << QJsonObject{
+        {QStringLiteral("session"), QJsonValue::Null},
+        {QStringLiteral("faults"),
+         QJsonArray{QJsonObject{{QStringLiteral("command"), QStringLiteral("port=8777")},
+                                {QStringLiteral("hang"), true}}}}};
 }
 
 void TestProvisionJob::takesLayoutSessionEndAsExpected()
@@ -485,7 +486,8 @@ void TestProvisionJob::takesLayoutSessionEndAsExpected()
                           QStringLiteral("Waiting for Quillmor to see the router on its new "
                                          "uplink (1/30)..."),
                           QString::fromLatin1(kSeenAfterLayout)}));
-    QVERIFY(commandsFromLayout(m_router.commandsRun()).filter(QStringLiteral("wireguard")).isEmpty());
+    QVERIFY(
+        commandsFromLayout(m_router.commandsRun()).filter(QStringLiteral("wireguard")).isEmpty());
     QVERIFY(m_router.engine()->hasAddress(QStringLiteral("10.20.0.5")));
 }
 
@@ -496,9 +498,9 @@ void TestProvisionJob::reportsLayoutRefusal()
         QStringLiteral("new-router"),
         {{QStringLiteral("session"), QJsonValue::Null},
          {QStringLiteral("faults"),
-          QJsonArray{QJsonObject{
-              {QStringLiteral("command"), QStringLiteral("^/interface/ethernet/set")},
-              {QStringLiteral("error"), QStringLiteral("failure: not allowed")}}}}}));
+          QJsonArray{
+              QJsonObject{{QStringLiteral("command"), QStringLiteral("^/interface/ethernet/set")},
+                          {QStringLiteral("error"), QStringLiteral("failure: not allowed")}}}}}));
     QVERIFY(startBilling(defaultLink()));
     Worker worker;
     RouterTask &task = worker.task;
@@ -557,7 +559,8 @@ void TestProvisionJob::refusedSeatLeavesRouterAsItWas()
 void TestProvisionJob::stopsWaitingAfterLayoutOnCancel()
 {
     // Without a management path the layout's answer is read at once; the wait is the same.
-    QVERIFY(m_router.start(QStringLiteral("new-router"), {{QStringLiteral("session"), QJsonValue::Null}}));
+    QVERIFY(m_router.start(QStringLiteral("new-router"),
+                           {{QStringLiteral("session"), QJsonValue::Null}}));
     QVERIFY(startBilling(defaultLink(), 1, false));
     Worker worker;
     RouterTask &task = worker.task;
@@ -868,8 +871,9 @@ void TestProvisionJob::refusesUntrustedUserStep_data()
     // The router stopped the script with a text that is no RouterOS error phrase.
     QTest::newRow("user step without its marker")
         << QJsonObject{{QStringLiteral("faults"),
-                        QJsonArray{QJsonObject{{QStringLiteral("command"), QStringLiteral("^/user/add")},
-                                               {QStringLiteral("error"), QStringLiteral("interrupted")}}}}}
+                        QJsonArray{
+                            QJsonObject{{QStringLiteral("command"), QStringLiteral("^/user/add")},
+                                        {QStringLiteral("error"), QStringLiteral("interrupted")}}}}}
         << QJsonObject()
         << QStringLiteral("The router did not confirm the management user, so the link was not "
                           "finished.");
@@ -918,15 +922,13 @@ void TestProvisionJob::opensApiToTheLink_data()
         << QVariantMap{{QStringLiteral("fresh"), false},
                        {QStringLiteral("apiAddress"), QStringLiteral("10.20.0.0/16")},
                        {QStringLiteral("apiDisabled"), true}}
-        << QString() << opening << QString()
-        << QJsonObject();
+        << QString() << opening << QString() << QJsonObject();
     // A longer network that merely contains the text of the tunnel's is another network.
     QTest::newRow("look-alike network")
         << QStringLiteral("new-router")
         << QVariantMap{{QStringLiteral("fresh"), false},
                        {QStringLiteral("apiAddress"), QStringLiteral("110.20.0.0/16")}}
-        << QStringLiteral("110.20.0.0/16;10.20.0.0/16") << opening << QString()
-        << QJsonObject();
+        << QStringLiteral("110.20.0.0/16;10.20.0.0/16") << opening << QString() << QJsonObject();
     QTest::newRow("open service left alone")
         << QStringLiteral("new-router") << QVariantMap{{QStringLiteral("fresh"), false}}
         << QString()
@@ -938,8 +940,7 @@ void TestProvisionJob::opensApiToTheLink_data()
         << QVariantMap{{QStringLiteral("fresh"), false},
                        {QStringLiteral("apiDisabled"), true},
                        {QStringLiteral("apiAddress"), QStringLiteral(" 0.0.0.0/0 ")}}
-        << QStringLiteral("10.20.0.0/16") << opening << QString()
-        << QJsonObject();
+        << QStringLiteral("10.20.0.0/16") << opening << QString() << QJsonObject();
     // The list goes back to the router as one value; text that would add arguments never does,
     // and the link is still finished.
     QTest::newRow("list with extra argument")

@@ -4,14 +4,15 @@
 #include "routersim.h"
 #include "ui/mainwindow.h"
 
+#include <memory>
+
+#include <QDialog>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QDialog>
 #include <QLabel>
-#include <QTimer>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPointer>
@@ -21,8 +22,7 @@
 #include <QSpinBox>
 #include <QTemporaryDir>
 #include <QTest>
-
-#include <memory>
+#include <QTimer>
 
 namespace {
 
@@ -134,12 +134,11 @@ void TestRouterFlow::initTestCase()
         {QStringLiteral("api_password"), QLatin1String(kServicePassword)},
         {QStringLiteral("api_allow_from"), QStringLiteral("10.20.0.0/16")},
     };
-    const QJsonObject scenario{
-        {QStringLiteral("api_key"), QLatin1String(kApiKey)},
-        {QStringLiteral("link"), link},
-        {QStringLiteral("accounts"),
-         QJsonArray{account("100200", 3, true), account("100201", -1, true),
-                    account("100205", 3, false)}}};
+    const QJsonObject scenario{{QStringLiteral("api_key"), QLatin1String(kApiKey)},
+                               {QStringLiteral("link"), link},
+                               {QStringLiteral("accounts"),
+                                QJsonArray{account("100200", 3, true), account("100201", -1, true),
+                                           account("100205", 3, false)}}};
     QString error;
     QVERIFY2(m_billing.start(scenario, 0, &error), qPrintable(error));
     qputenv("QUILLMOR_BASE_URL", m_billing.baseUrl().toUtf8());
@@ -279,9 +278,20 @@ void TestRouterFlow::reviewOfRouter_data()
     // Neither RouterOS 6 nor two taken names give an interface name, so that line is left out.
     QTest::newRow("RouterOS 6")
         << "ros6" << QByteArray("100200") << true
-        << QStringList{mikrotik, QStringLiteral("Model: RB951Ui-2HnD"),
-                       QStringLiteral("RouterOS: 6.49.10"), online, seats, wgOnly, QString(),
-                       added, path, rule, user, shared, QString()} + onlyTail
+        << QStringList{mikrotik,
+                       QStringLiteral("Model: RB951Ui-2HnD"),
+                       QStringLiteral("RouterOS: 6.49.10"),
+                       online,
+                       seats,
+                       wgOnly,
+                       QString(),
+                       added,
+                       path,
+                       rule,
+                       user,
+                       shared,
+                       QString()} +
+               onlyTail
         << false
         << "WireGuard needs RouterOS 7. This router is running 6.49.10. Upgrade it, then run this "
            "setup again. Nothing was changed.";
@@ -512,13 +522,15 @@ void TestRouterFlow::showCommandsListsTheRunWithoutSendingIt()
     QVERIFY(view && view->isReadOnly());
     const QString shown = view->toPlainText();
     // The layout goes last, exactly as the job builds it, after the link's steps.
-    QVERIFY2(shown.endsWith(buildBaseLayoutScript(w.m_profile.hotspotDns) + QStringLiteral(
-                                "\n\nWaiting for Quillmor to see the router. This computer has "
+    QVERIFY2(shown.endsWith(
+                 buildBaseLayoutScript(w.m_profile.hotspotDns) +
+                 QStringLiteral("\n\nWaiting for Quillmor to see the router. This computer has "
                                 "no path to the router any more, so nothing else is sent to it.")),
              qPrintable(shown));
-    QVERIFY(shown.indexOf(QLatin1String("Adding the shared firewall rules..."))
-            < shown.indexOf(QLatin1String("Building the standard hotspot layout")));
-    QVERIFY(shown.contains(QLatin1String("address=<tunnel address from Quillmor> interface=quillmor")));
+    QVERIFY(shown.indexOf(QLatin1String("Adding the shared firewall rules...")) <
+            shown.indexOf(QLatin1String("Building the standard hotspot layout")));
+    QVERIFY(
+        shown.contains(QLatin1String("address=<tunnel address from Quillmor> interface=quillmor")));
     QVERIFY(shown.contains(QLatin1String("password=\"***\"")));
     QVERIFY(!shown.contains(w.m_profile.mikrotikPassword));
     QVERIFY(!shown.contains(QLatin1String(kRouterPassword)));

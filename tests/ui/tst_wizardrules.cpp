@@ -115,18 +115,18 @@ void TestWizardRules::reviewListsFullSetupOnlyWhenChosen()
 
     QVariantMap facts = readyFacts();
     facts.insert(QStringLiteral("fresh"), fresh);
-    const QString expected = QStringLiteral("Router: MikroTik\nRouterOS: 7.14.3\nInternet: working\n") +
-                             choice +
-                             QStringLiteral("\n\nWhat gets added:\n"
-                                            "- WireGuard interface quillmor\n"
-                                            "- A private path to Quillmor\n"
-                                            "- One firewall rule so that path is allowed in\n"
-                                            "- User quillmor, using the username and password "
-                                            "saved in Quillmor. Winbox from the LAN stays "
-                                            "allowed.\n"
-                                            "- Firewall rules for the blocked VPN address, "
-                                            "disconnected clients, and hotspot DNS\n\n") +
-                             ending;
+    const QString expected =
+        QStringLiteral("Router: MikroTik\nRouterOS: 7.14.3\nInternet: working\n") + choice +
+        QStringLiteral("\n\nWhat gets added:\n"
+                       "- WireGuard interface quillmor\n"
+                       "- A private path to Quillmor\n"
+                       "- One firewall rule so that path is allowed in\n"
+                       "- User quillmor, using the username and password "
+                       "saved in Quillmor. Winbox from the LAN stays "
+                       "allowed.\n"
+                       "- Firewall rules for the blocked VPN address, "
+                       "disconnected clients, and hotspot DNS\n\n") +
+        ending;
     QCOMPARE(reviewText(facts, signedInProfile(), fullSetup), expected);
 }
 
@@ -163,13 +163,13 @@ void TestWizardRules::refusesPppoeLoginItWouldChange_data()
     QTest::addColumn<bool>("refused");
 
     QTest::newRow("plain") << QStringLiteral("user@isp") << QStringLiteral("p a$s\"\\") << false;
-    QTest::newRow("blank after the user") << QStringLiteral("user@isp ") << QStringLiteral("x")
-                                          << true;
+    QTest::newRow("blank after the user")
+        << QStringLiteral("user@isp ") << QStringLiteral("x") << true;
     QTest::newRow("tab in the user") << QStringLiteral("user\t@isp") << QStringLiteral("x") << true;
     QTest::newRow("line end in the password")
         << QStringLiteral("user@isp") << QStringLiteral("pa\nss") << true;
-    QTest::newRow("DEL in the password") << QStringLiteral("user@isp") << QStringLiteral("pa\x7fss")
-                                         << true;
+    QTest::newRow("DEL in the password")
+        << QStringLiteral("user@isp") << QStringLiteral("pa\x7fss") << true;
     QTest::newRow("blanks kept in the password")
         << QStringLiteral("user@isp") << QStringLiteral(" pass ") << false;
 }
