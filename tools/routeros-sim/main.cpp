@@ -40,7 +40,7 @@ int main(int argc, char *argv[])
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
             "Simulated RouterOS 7 router over SSH on 127.0.0.1. Prints the port it listens on "
-            "as its first line of output."));
+            "as its first line of output, then one line \"<address> <port>\" per --listen."));
     parser.addHelpOption();
     const QCommandLineOption portOption(QStringLiteral("port"),
                                         QStringLiteral("Port to listen on (0 picks a free one)."),
@@ -58,7 +58,13 @@ int main(int argc, char *argv[])
                                         QStringLiteral("Write the router's configuration here "
                                                        "on exit."),
                                         QStringLiteral("file"));
-    parser.addOptions({portOption, keyOption, scenarioOption, logOption, dumpOption});
+    const QCommandLineOption listenOption(
+            QStringLiteral("listen"),
+            QStringLiteral("Another port that stands for this router address, as address or "
+                           "address=port (repeatable); --port stands for the scenario's session "
+                           "address."),
+            QStringLiteral("address[=port]"));
+    parser.addOptions({portOption, keyOption, scenarioOption, logOption, dumpOption, listenOption});
     parser.process(app);
 
     QTextStream errors(stderr);
@@ -91,6 +97,20 @@ int main(int argc, char *argv[])
 
     QTextStream out(stdout);
     out << sim.port() << '\n';
+    for (const QString &listen : parser.values(listenOption)) {
+        const QString address = listen.section(QLatin1Char('='), 0, 0);
+        const uint wanted = listen.contains(QLatin1Char('='))
+                ? listen.section(QLatin1Char('='), 1).toUInt(&portOk)
+                : 0;
+        const quint16 bound = portOk && wanted <= 65535
+                ? sim.listen(address, static_cast<quint16>(wanted), &error)
+                : 0;
+        if (bound == 0) {
+            errors << "routeros-sim: --listen " << listen << ": " << error << '\n';
+            return 1;
+        }
+        out << address << ' ' << bound << '\n';
+    }
     out.flush();
 
     const int status = app.exec();

@@ -25,9 +25,19 @@ bool RouterSim::start(const QString &scenarioPath, const QString &hostKeyPath, q
     });
     m_front.setExecHandler(
             [engine](const ExecRequest &request) { return engine->execute(request); });
+    m_front.setAdmissionCheck(
+            [engine](const QString &routerAddress) { return engine->admit(routerAddress); });
+    m_front.setRouterAddress(m_engine.sessionAddress());
     m_front.setRefuseSignIn(m_engine.refuseSignIn());
     m_front.setSilent(m_engine.silentPort());
+    SshFront *front = &m_front;
+    m_engine.setPathChangedCallback([front] { front->recheckAdmission(); });
     return m_front.start(port, error);
+}
+
+quint16 RouterSim::listen(const QString &routerAddress, quint16 port, QString *error)
+{
+    return m_front.addListener(routerAddress, port, error);
 }
 
 quint16 RouterSim::port() const

@@ -13,8 +13,10 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <cstring>
 #include <list>
 #include <mutex>
@@ -30,6 +32,8 @@ constexpr long SessionTimeoutSeconds = 120;
 constexpr int PollSliceMs = 100;
 // After the exit status, the client gets this long to close its side.
 constexpr int CloseGraceMs = 2000;
+// recheckAdmission() waits at most this long for the listener thread.
+constexpr int RecheckWaitMs = 2000;
 
 void initLibssh()
 {
@@ -57,7 +61,53 @@ QString messagePassword(ssh_message message)
 #pragma GCC diagnostic pop
 }
 
+// A listening socket on 127.0.0.1; port 0 picks a free one. -1 on failure, errno set.
+int listenOn(quint16 port)
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return -1;
+    const int yes = 1;
+    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    sockaddr_in address {};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0
+        || ::listen(fd, 16) != 0) {
+        const int saved = errno;
+        ::close(fd);
+        errno = saved;
+        return -1;
+    }
+    return fd;
+}
+
+quint16 boundPort(int fd)
+{
+    sockaddr_in address {};
+    socklen_t length = sizeof address;
+    ::getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length);
+    return ntohs(address.sin_port);
+}
+
+// Closes an accepted connection with a TCP reset instead of an orderly close.
+void resetConnection(int fd)
+{
+    const linger abort {1, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
+    ::close(fd);
+}
+
 } // namespace
+
+// One listening port and the router address it stands for.
+struct FrontListener
+{
+    QString routerAddress;
+    quint16 port = 0;
+    int fd = -1; // -1 while the address refuses connections
+};
 
 struct FrontConnection
 {
@@ -70,7 +120,16 @@ class SshFrontPrivate
 {
 public:
     void listenLoop();
-    void serve(FrontConnection *connection, ssh_session session, const QString &clientAddress);
+    [[nodiscard]] Admission admission(const QString &address) const;
+    void recheckListeners();
+    // Adds a listening port; 0 on failure.
+    [[nodiscard]] quint16 openListener(const QString &routerAddress, quint16 port, QString *error);
+    void acceptOn(const FrontListener &listener, std::vector<int> *heldFds);
+    void wake(char reason);
+    // Reads and throws away whatever the peer sends until it leaves or we stop.
+    void ignorePeer(int fd);
+    void serve(FrontConnection *connection, ssh_session session, const QString &clientAddress,
+               const QString &routerAddress);
     // Lets libssh process packets for up to sliceMs; false once the peer is gone or we stop.
     bool pump(ssh_event event, ssh_session session, ssh_channel channel, int sliceMs);
     void releaseFd(FrontConnection *connection);
@@ -78,13 +137,21 @@ public:
     QString hostKeyPath;
     SshFront::Authenticator authenticator;
     SshFront::ExecHandler execHandler;
+    SshFront::AdmissionCheck admissionCheck;
     bool refuseSignIn = false;
     bool silent = false;
+    QString routerAddress;
 
     ssh_bind bind = nullptr;
-    int listenFd = -1;
     int wakePipe[2] = {-1, -1};
-    quint16 port = 0;
+    std::mutex listenerMutex;
+    // recheckAdmission() waits until the listener thread has applied its request.
+    std::mutex recheckMutex;
+    std::condition_variable rechecked;
+    quint64 recheckAsked = 0;
+    quint64 recheckApplied = 0;
+    std::vector<FrontListener> listeners; // the first is the port of start()
+    quint16 port = 0;                     // the port of start(), kept after stop()
     std::thread listener;
     std::atomic_bool stopping{false};
     bool running = false;
@@ -99,14 +166,122 @@ void SshFrontPrivate::releaseFd(FrontConnection *connection)
     connection->fd = -1;
 }
 
+void SshFrontPrivate::ignorePeer(int fd)
+{
+    while (!stopping.load()) {
+        pollfd entry {fd, POLLIN, 0};
+        if (::poll(&entry, 1, PollSliceMs) < 0 && errno != EINTR)
+            return;
+        if (entry.revents == 0)
+            continue;
+        char buffer[4096];
+        if (::recv(fd, buffer, sizeof buffer, 0) <= 0)
+            return;
+    }
+}
+
+void SshFrontPrivate::wake(char reason)
+{
+    if (wakePipe[1] >= 0)
+        [[maybe_unused]] const ssize_t written = ::write(wakePipe[1], &reason, 1);
+}
+
+Admission SshFrontPrivate::admission(const QString &address) const
+{
+    return admissionCheck ? admissionCheck(address) : Admission::Answer;
+}
+
+void SshFrontPrivate::recheckListeners()
+{
+    std::lock_guard<std::mutex> lock(listenerMutex);
+    for (FrontListener &listener : listeners) {
+        const bool refused = admission(listener.routerAddress) == Admission::Refuse;
+        if (refused && listener.fd >= 0) {
+            ::close(listener.fd);
+            listener.fd = -1;
+        } else if (!refused && listener.fd < 0) {
+            // Fails only if something else took the port meanwhile; the next recheck tries again.
+            listener.fd = listenOn(listener.port);
+        }
+    }
+}
+
+void SshFrontPrivate::acceptOn(const FrontListener &listener, std::vector<int> *heldFds)
+{
+    sockaddr_in peer {};
+    socklen_t peerLength = sizeof peer;
+    const int fd = ::accept4(listener.fd, reinterpret_cast<sockaddr *>(&peer), &peerLength,
+                             SOCK_CLOEXEC);
+    if (fd < 0)
+        return;
+
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        for (auto it = connections.begin(); it != connections.end();) {
+            if ((*it)->done.load()) {
+                (*it)->thread.join();
+                it = connections.erase(it);
+            } else {
+                ++it;
+            }
+        }
+    }
+
+    const Admission admitted = silent ? Admission::NoAnswer : admission(listener.routerAddress);
+    if (admitted == Admission::NoAnswer) {
+        heldFds->push_back(fd);
+        return;
+    }
+    if (admitted == Admission::Refuse) {
+        // The path closed between the last recheck and this connection.
+        resetConnection(fd);
+        return;
+    }
+
+    char addressText[INET_ADDRSTRLEN] = {};
+    ::inet_ntop(AF_INET, &peer.sin_addr, addressText, sizeof addressText);
+    const QString clientAddress = QString::fromLatin1(addressText);
+
+    ssh_session session = ssh_new();
+    if (!session || ssh_bind_accept_fd(bind, session, fd) != SSH_OK) {
+        if (session)
+            ssh_free(session);
+        ::close(fd);
+        return;
+    }
+    long timeout = SessionTimeoutSeconds;
+    ssh_options_set(session, SSH_OPTIONS_TIMEOUT, &timeout);
+
+    auto connection = std::make_unique<FrontConnection>();
+    FrontConnection *raw = connection.get();
+    raw->fd = fd;
+    std::lock_guard<std::mutex> lock(mutex);
+    connections.push_back(std::move(connection));
+    const QString routerAddress = listener.routerAddress;
+    raw->thread = std::thread([this, raw, session, clientAddress, routerAddress] {
+        serve(raw, session, clientAddress, routerAddress);
+        raw->done.store(true);
+    });
+}
+
 void SshFrontPrivate::listenLoop()
 {
-    std::vector<int> heldFds; // connections of a silent port, kept open until the peer leaves
+    std::vector<int> heldFds; // connections left without an answer, kept until the peer leaves
 
     while (!stopping.load()) {
+        std::vector<FrontListener> open;
+        {
+            std::lock_guard<std::mutex> lock(listenerMutex);
+            for (const FrontListener &listener : listeners) {
+                if (listener.fd >= 0)
+                    open.push_back(listener);
+            }
+        }
         std::vector<pollfd> fds;
         fds.push_back({wakePipe[0], POLLIN, 0});
-        fds.push_back({listenFd, POLLIN, 0});
+        for (const FrontListener &listener : open)
+            fds.push_back({listener.fd, POLLIN, 0});
+        const size_t firstHeld = fds.size();
         for (int fd : heldFds)
             fds.push_back({fd, POLLIN, 0});
 
@@ -115,69 +290,40 @@ void SshFrontPrivate::listenLoop()
                 continue;
             break;
         }
-        if (fds[0].revents != 0)
-            break;
+        if (fds[0].revents != 0) {
+            char reasons[64];
+            const ssize_t got = ::read(wakePipe[0], reasons, sizeof reasons);
+            if (stopping.load() || got <= 0)
+                break;
+            quint64 ticket = 0;
+            {
+                std::lock_guard<std::mutex> lock(recheckMutex);
+                ticket = recheckAsked;
+            }
+            // The listening sockets may be replaced: poll them afresh.
+            recheckListeners();
+            {
+                std::lock_guard<std::mutex> lock(recheckMutex);
+                recheckApplied = std::max(recheckApplied, ticket);
+            }
+            rechecked.notify_all();
+            continue;
+        }
 
-        for (size_t i = fds.size(); i-- > 2;) {
+        for (size_t i = fds.size(); i-- > firstHeld;) {
             if (fds[i].revents == 0)
                 continue;
             char buffer[512];
             const ssize_t got = ::recv(fds[i].fd, buffer, sizeof buffer, 0);
             if (got <= 0) {
                 ::close(fds[i].fd);
-                heldFds.erase(heldFds.begin() + static_cast<std::ptrdiff_t>(i - 2));
+                heldFds.erase(heldFds.begin() + static_cast<std::ptrdiff_t>(i - firstHeld));
             }
         }
-
-        if ((fds[1].revents & POLLIN) == 0)
-            continue;
-        sockaddr_in peer {};
-        socklen_t peerLength = sizeof peer;
-        const int fd = ::accept4(listenFd, reinterpret_cast<sockaddr *>(&peer), &peerLength,
-                                 SOCK_CLOEXEC);
-        if (fd < 0)
-            continue;
-
-        {
-            std::lock_guard<std::mutex> lock(mutex);
-            for (auto it = connections.begin(); it != connections.end();) {
-                if ((*it)->done.load()) {
-                    (*it)->thread.join();
-                    it = connections.erase(it);
-                } else {
-                    ++it;
-                }
-            }
+        for (size_t i = 0; i < open.size(); ++i) {
+            if ((fds[i + 1].revents & POLLIN) != 0)
+                acceptOn(open[i], &heldFds);
         }
-
-        if (silent) {
-            heldFds.push_back(fd);
-            continue;
-        }
-
-        char addressText[INET_ADDRSTRLEN] = {};
-        ::inet_ntop(AF_INET, &peer.sin_addr, addressText, sizeof addressText);
-        const QString clientAddress = QString::fromLatin1(addressText);
-
-        ssh_session session = ssh_new();
-        if (!session || ssh_bind_accept_fd(bind, session, fd) != SSH_OK) {
-            if (session)
-                ssh_free(session);
-            ::close(fd);
-            continue;
-        }
-        long timeout = SessionTimeoutSeconds;
-        ssh_options_set(session, SSH_OPTIONS_TIMEOUT, &timeout);
-
-        auto connection = std::make_unique<FrontConnection>();
-        FrontConnection *raw = connection.get();
-        raw->fd = fd;
-        std::lock_guard<std::mutex> lock(mutex);
-        connections.push_back(std::move(connection));
-        raw->thread = std::thread([this, raw, session, clientAddress] {
-            serve(raw, session, clientAddress);
-            raw->done.store(true);
-        });
     }
 
     for (int fd : heldFds)
@@ -196,13 +342,14 @@ bool SshFrontPrivate::pump(ssh_event event, ssh_session session, ssh_channel cha
 }
 
 void SshFrontPrivate::serve(FrontConnection *connection, ssh_session session,
-                            const QString &clientAddress)
+                            const QString &clientAddress, const QString &routerAddress)
 {
     ssh_channel channel = nullptr;
     ssh_event event = nullptr;
     QString user;
     QString script;
 
+    bool sayGoodbye = true;
     auto finish = [&] {
         if (event) {
             ssh_event_remove_session(event, session);
@@ -213,7 +360,8 @@ void SshFrontPrivate::serve(FrontConnection *connection, ssh_session session,
         releaseFd(connection);
         if (channel)
             ssh_channel_free(channel);
-        ssh_disconnect(session);
+        if (sayGoodbye)
+            ssh_disconnect(session);
         ssh_free(session);
     };
 
@@ -291,7 +439,7 @@ void SshFrontPrivate::serve(FrontConnection *connection, ssh_session session,
 
     ExecOutcome outcome;
     if (execHandler)
-        outcome = execHandler(ExecRequest{user, script, clientAddress});
+        outcome = execHandler(ExecRequest{user, script, clientAddress, routerAddress});
 
     event = ssh_event_new();
     if (!event || ssh_event_add_session(event, session) != SSH_OK) {
@@ -299,9 +447,23 @@ void SshFrontPrivate::serve(FrontConnection *connection, ssh_session session,
         return;
     }
 
+    // A session whose path is gone hears nothing more, not even a close: it waits like a hung
+    // one, after whatever reached it before.
     if (outcome.hang) {
         while (pump(event, session, channel, PollSliceMs)) {
         }
+        finish();
+        return;
+    }
+    // A session whose path is gone gets what was sent before, then nothing at all: no keepalive
+    // answer, no exit status, no close, until the client gives up.
+    if (outcome.silent) {
+        if (!outcome.out.isEmpty())
+            ssh_channel_write(channel, outcome.out.constData(),
+                              static_cast<uint32_t>(outcome.out.size()));
+        ssh_blocking_flush(session, CloseGraceMs);
+        ignorePeer(connection->fd);
+        sayGoodbye = false;
         finish();
         return;
     }
@@ -393,6 +555,16 @@ void SshFront::setSilent(bool silent)
     d->silent = silent;
 }
 
+void SshFront::setAdmissionCheck(AdmissionCheck check)
+{
+    d->admissionCheck = std::move(check);
+}
+
+void SshFront::setRouterAddress(const QString &routerAddress)
+{
+    d->routerAddress = routerAddress;
+}
+
 bool SshFront::start(quint16 port, QString *error)
 {
     auto fail = [&](const QString &text) {
@@ -418,37 +590,71 @@ bool SshFront::start(quint16 port, QString *error)
         return fail(QStringLiteral("Could not use the host key %1.").arg(d->hostKeyPath));
     }
 
-    d->listenFd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (d->listenFd < 0)
-        return fail(QStringLiteral("Could not open a listening socket."));
-    const int yes = 1;
-    ::setsockopt(d->listenFd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-    sockaddr_in address {};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::bind(d->listenFd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0
-        || ::listen(d->listenFd, 16) != 0) {
-        return fail(QStringLiteral("Could not listen on 127.0.0.1 port %1: %2")
-                            .arg(port)
-                            .arg(QString::fromLocal8Bit(std::strerror(errno))));
-    }
-    socklen_t length = sizeof address;
-    ::getsockname(d->listenFd, reinterpret_cast<sockaddr *>(&address), &length);
-    d->port = ntohs(address.sin_port);
-
     if (::pipe2(d->wakePipe, O_CLOEXEC) != 0)
         return fail(QStringLiteral("Could not create the stop pipe."));
-
     d->stopping.store(false);
     d->running = true;
+    d->port = d->openListener(d->routerAddress, port, error);
+    if (d->port == 0) {
+        stop();
+        return false;
+    }
     d->listener = std::thread([this] { d->listenLoop(); });
+    recheckAdmission();
     return true;
 }
 
 quint16 SshFront::port() const
 {
     return d->port;
+}
+
+quint16 SshFront::addListener(const QString &routerAddress, quint16 port, QString *error)
+{
+    if (!d->running) {
+        if (error)
+            *error = QStringLiteral("The SSH front is not running.");
+        return 0;
+    }
+    const quint16 bound = d->openListener(routerAddress, port, error);
+    // A listener for an address that refuses closes before this returns.
+    if (bound != 0)
+        recheckAdmission();
+    return bound;
+}
+
+quint16 SshFrontPrivate::openListener(const QString &routerAddress, quint16 port, QString *error)
+{
+    const int fd = listenOn(port);
+    if (fd < 0) {
+        if (error)
+            *error = QStringLiteral("Could not listen on 127.0.0.1 port %1: %2")
+                             .arg(port)
+                             .arg(QString::fromLocal8Bit(std::strerror(errno)));
+        return 0;
+    }
+    FrontListener listener;
+    listener.routerAddress = routerAddress;
+    listener.port = boundPort(fd);
+    listener.fd = fd;
+    std::lock_guard<std::mutex> lock(listenerMutex);
+    listeners.push_back(listener);
+    return listener.port;
+}
+
+void SshFront::recheckAdmission()
+{
+    if (!d->running || std::this_thread::get_id() == d->listener.get_id()) {
+        d->wake('r');
+        return;
+    }
+    std::unique_lock<std::mutex> lock(d->recheckMutex);
+    const quint64 ticket = ++d->recheckAsked;
+    d->wake('r');
+    // Bounded, so that a caller never hangs on a front that is being stopped.
+    d->rechecked.wait_for(lock, std::chrono::milliseconds(RecheckWaitMs), [this, ticket] {
+        return d->recheckApplied >= ticket || d->stopping.load();
+    });
 }
 
 bool SshFront::isRunning() const
@@ -460,8 +666,7 @@ void SshFront::stop()
 {
     d->stopping.store(true);
     if (d->listener.joinable()) {
-        const char wake = 1;
-        [[maybe_unused]] const ssize_t written = ::write(d->wakePipe[1], &wake, 1);
+        d->wake('s');
         d->listener.join();
     }
     {
@@ -483,9 +688,14 @@ void SshFront::stop()
             ::close(fd);
         fd = -1;
     }
-    if (d->listenFd >= 0)
-        ::close(d->listenFd);
-    d->listenFd = -1;
+    {
+        std::lock_guard<std::mutex> lock(d->listenerMutex);
+        for (const FrontListener &listener : d->listeners) {
+            if (listener.fd >= 0)
+                ::close(listener.fd);
+        }
+        d->listeners.clear();
+    }
     if (d->bind)
         ssh_bind_free(d->bind);
     d->bind = nullptr;

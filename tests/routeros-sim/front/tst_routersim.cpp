@@ -1,6 +1,11 @@
 #include "routersim.h"
+#include "router/layoutscripts.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
@@ -19,16 +24,23 @@ private slots:
     void servesScenarioWithNewHostKey();
     void scenarioCanRefuseEverySignIn();
     void programServesUntilTerminatedThenDumpsState();
+    void layoutOverItsOwnPathLeavesTheSessionSilent();
+    void afterTheLayoutOldAddressIsGoneAndNewOneRefuses();
+    void programListensForFurtherAddresses();
 
 private:
     [[nodiscard]] QString writeScenario(const QByteArray &json);
+    [[nodiscard]] static QString bundledScenario(const QString &name);
     struct Run
     {
         int exitCode = -1;
         QByteArray out;
         QByteArray err;
     };
-    [[nodiscard]] Run runSsh(quint16 port, const QString &script);
+    // Signs in as admin with the password; a client that never hears back gives up after
+    // about three seconds, as its keepalives go unanswered.
+    [[nodiscard]] Run runSsh(quint16 port, const QString &script,
+                             const QString &password = QString());
 
     QTemporaryDir m_dir;
     QString m_askpass;
@@ -41,7 +53,7 @@ void TestRouterSim::initTestCase()
     QFile script(m_askpass);
     QVERIFY(script.open(QIODevice::WriteOnly));
     // The default router signs in admin with an empty password.
-    script.write("#!/bin/sh\necho\n");
+    script.write("#!/bin/sh\nprintf '%s\\n' \"$ROUTERSIM_TEST_PASS\"\n");
     script.close();
     QVERIFY(script.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner
                                   | QFileDevice::ExeOwner));
@@ -62,10 +74,18 @@ QString TestRouterSim::writeScenario(const QByteArray &json)
     return path;
 }
 
-TestRouterSim::Run TestRouterSim::runSsh(quint16 port, const QString &script)
+QString TestRouterSim::bundledScenario(const QString &name)
+{
+    return QDir(qEnvironmentVariable("QUILLMOR_TEST_SOURCE_DIR"))
+            .filePath(QStringLiteral("tools/routeros-sim/scenarios/%1.json").arg(name));
+}
+
+TestRouterSim::Run TestRouterSim::runSsh(quint16 port, const QString &script,
+                                         const QString &password)
 {
     QProcess process;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("ROUTERSIM_TEST_PASS"), password);
     env.insert(QStringLiteral("SSH_ASKPASS"), m_askpass);
     env.insert(QStringLiteral("SSH_ASKPASS_REQUIRE"), QStringLiteral("force"));
     env.insert(QStringLiteral("DISPLAY"), QStringLiteral("1"));
@@ -76,6 +96,9 @@ TestRouterSim::Run TestRouterSim::runSsh(quint16 port, const QString &script)
                    QStringLiteral("UserKnownHostsFile=") + m_dir.filePath(QStringLiteral("known_hosts")),
                    QStringLiteral("-o"), QStringLiteral("PubkeyAuthentication=no"),
                    QStringLiteral("-o"), QStringLiteral("NumberOfPasswordPrompts=1"),
+                   QStringLiteral("-o"), QStringLiteral("ConnectTimeout=3"),
+                   QStringLiteral("-o"), QStringLiteral("ServerAliveInterval=1"),
+                   QStringLiteral("-o"), QStringLiteral("ServerAliveCountMax=2"),
                    QStringLiteral("-l"), QStringLiteral("admin"), QStringLiteral("-p"),
                    QString::number(port), QStringLiteral("127.0.0.1"), script});
     Run run;
@@ -144,6 +167,117 @@ void TestRouterSim::programServesUntilTerminatedThenDumpsState()
     QFile commands(log);
     QVERIFY(commands.open(QIODevice::ReadOnly));
     QVERIFY(commands.readAll().contains("identity"));
+}
+
+void TestRouterSim::layoutOverItsOwnPathLeavesTheSessionSilent()
+{
+    RouterSim sim;
+    QString error;
+    QVERIFY2(sim.start(bundledScenario(QStringLiteral("new-router")),
+                       m_dir.filePath(QStringLiteral("key")), 0, &error),
+             qPrintable(error));
+    const QString layout = buildBaseLayoutScript(QStringLiteral("wifi.quillmor.com"));
+
+    // The session came in on 192.168.88.1 from ether2; the layout takes both away.
+    const Run run = runSsh(sim.port(), layout, QStringLiteral("fieldpass"));
+    QCOMPARE(run.exitCode, 255);
+    QCOMPARE(run.out, QByteArray());
+    QVERIFY2(run.err.contains("not responding"), run.err.constData());
+
+    // The router applied the whole layout: the same state as over a session that survives it.
+    RouterOsEngine survivor;
+    QFile file(bundledScenario(QStringLiteral("new-router")));
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QJsonObject scenario = QJsonDocument::fromJson(file.readAll()).object();
+    scenario.insert(QStringLiteral("session"),
+                    QJsonObject{{QStringLiteral("address"), QStringLiteral("192.168.88.1")},
+                                {QStringLiteral("onAddressRemoved"), QStringLiteral("ignore")}});
+    QVERIFY2(survivor.loadScenario(scenario, QFileInfo(file).absolutePath(), &error),
+             qPrintable(error));
+    const ExecOutcome survived = survivor.execute({QStringLiteral("admin"), layout, {}, {}});
+    QCOMPARE(survived.out, QByteArray("QM_DONE=1\r\n"));
+    QCOMPARE(sim.engine()->exportState(), survivor.exportState());
+}
+
+void TestRouterSim::afterTheLayoutOldAddressIsGoneAndNewOneRefuses()
+{
+    RouterSim sim;
+    QString error;
+    QVERIFY2(sim.start(bundledScenario(QStringLiteral("new-router")),
+                       m_dir.filePath(QStringLiteral("key")), 0, &error),
+             qPrintable(error));
+    const quint16 lanPort = sim.listen(QStringLiteral("172.16.0.1"), 0, &error);
+    QVERIFY2(lanPort != 0, qPrintable(error));
+    // Nothing holds 172.16.0.1 yet.
+    Run run = runSsh(lanPort, QStringLiteral(":put 1"), QStringLiteral("fieldpass"));
+    QVERIFY2(run.err.contains("timed out"), run.err.constData());
+
+    QVERIFY(sim.engine()
+                    ->execute({QStringLiteral("admin"),
+                               buildBaseLayoutScript(QStringLiteral("wifi.quillmor.com")), {}, {}})
+                    .silent);
+
+    run = runSsh(sim.port(), QStringLiteral(":put 1"), QStringLiteral("fieldpass"));
+    QCOMPARE(run.exitCode, 255);
+    QVERIFY2(run.err.contains("timed out"), run.err.constData());
+    // The computer still has its old lease: no gateway on its subnet answers.
+    run = runSsh(lanPort, QStringLiteral(":put 1"), QStringLiteral("fieldpass"));
+    QVERIFY2(run.err.contains("timed out"), run.err.constData());
+
+    // Re-plugged, it is a hotspot client that has not logged in.
+    sim.engine()->setOperatorPlace({QStringLiteral("ether2"), QStringLiteral("172.16.255.254")});
+    run = runSsh(lanPort, QStringLiteral(":put 1"), QStringLiteral("fieldpass"));
+    QCOMPARE(run.exitCode, 255);
+    QVERIFY2(run.err.contains("Connection refused"), run.err.constData());
+    run = runSsh(sim.port(), QStringLiteral(":put 1"), QStringLiteral("fieldpass"));
+    QVERIFY2(run.err.contains("timed out"), run.err.constData());
+
+    // Without the hotspot, the defconf input drop still keeps Bridge-Network (in no interface
+    // list) away; in the LAN list, the same port answers again.
+    const auto runOnRouter = [&sim](const QString &script) {
+        return sim.engine()->execute({QStringLiteral("admin"), script, {}, {}}).out;
+    };
+    QCOMPARE(runOnRouter(QStringLiteral("/ip hotspot disable [find]")), QByteArray());
+    run = runSsh(lanPort, QStringLiteral(":put 1"), QStringLiteral("fieldpass"));
+    QVERIFY2(run.err.contains("timed out"), run.err.constData());
+    QCOMPARE(runOnRouter(QStringLiteral("/interface list member add list=LAN interface=Bridge-Network")),
+             QByteArray());
+    run = runSsh(lanPort, QStringLiteral(":put [/ip hotspot get quillmor disabled]"),
+                 QStringLiteral("fieldpass"));
+    QVERIFY2(run.exitCode == 0, run.err.constData());
+    QCOMPARE(run.out, QByteArray("true\r\n"));
+}
+
+void TestRouterSim::programListensForFurtherAddresses()
+{
+    QProcess sim;
+    sim.start(QStringLiteral(ROUTEROS_SIM_PROGRAM),
+              {QStringLiteral("--scenario"), bundledScenario(QStringLiteral("new-router")),
+               QStringLiteral("--host-key"), m_dir.filePath(QStringLiteral("program_key")),
+               QStringLiteral("--listen"), QStringLiteral("172.16.0.1")});
+    QVERIFY(sim.waitForStarted(5000));
+    QByteArray lines;
+    QTRY_VERIFY_WITH_TIMEOUT((lines += sim.readAll()).count('\n') == 2
+                                     || sim.state() == QProcess::NotRunning,
+                             10000);
+    const QList<QByteArray> printed = lines.trimmed().split('\n');
+    QCOMPARE(printed.size(), 2);
+    bool ok = false;
+    const quint16 port = printed.at(0).toUShort(&ok);
+    QVERIFY(ok && port != 0);
+    QVERIFY2(printed.at(1).startsWith("172.16.0.1 "), printed.at(1).constData());
+    const quint16 lanPort = printed.at(1).mid(11).toUShort(&ok);
+    QVERIFY(ok && lanPort != 0 && lanPort != port);
+
+    const Run run = runSsh(port, QStringLiteral(":put [/system identity get name]"),
+                           QStringLiteral("fieldpass"));
+    QVERIFY2(run.exitCode == 0, run.err.constData());
+    QVERIFY2(runSsh(lanPort, QStringLiteral(":put 1"), QStringLiteral("fieldpass"))
+                     .err.contains("timed out"),
+             "172.16.0.1 answered before the layout");
+    ::kill(static_cast<pid_t>(sim.processId()), SIGTERM);
+    QVERIFY(sim.waitForFinished(10000));
+    QCOMPARE(sim.exitCode(), 0);
 }
 
 QTEST_GUILESS_MAIN(TestRouterSim)

@@ -20,6 +20,8 @@ struct SshRun
 
 } // namespace
 
+Q_DECLARE_METATYPE(Admission)
+
 // Drives the front with /usr/bin/ssh, the client the product itself starts.
 class TestSshFront final : public QObject
 {
@@ -38,6 +40,10 @@ private slots:
     void silentPortMakesClientTimeOut();
     void droppedConnectionKeepsOutputWithoutExitStatus();
     void stopEndsHangingSessionPromptly();
+    void admissionDecidesWhatTheClientMeets_data();
+    void admissionDecidesWhatTheClientMeets();
+    void refusedAddressListensAgainOnItsPort();
+    void silentSessionKeepsItsOutputAndThenSaysNothing();
 
 private:
     [[nodiscard]] QProcess *startSsh(const QString &password, const QString &script,
@@ -55,6 +61,8 @@ private:
     QList<ExecRequest> m_requests;
     ExecOutcome m_outcome;
     std::atomic_int m_execCalls{0};
+    std::atomic<Admission> m_admission{Admission::Answer};
+    quint16 m_targetPort = 0; // the port ssh connects to; 0: the front's own port
 };
 
 void TestSshFront::initTestCase()
@@ -82,6 +90,8 @@ void TestSshFront::init()
     m_requests.clear();
     m_outcome = ExecOutcome();
     m_execCalls = 0;
+    m_admission = Admission::Answer;
+    m_targetPort = 0;
     m_front = std::make_unique<SshFront>();
     m_front->setAuthenticator([](const QString &user, const QString &password) {
         return user == QStringLiteral("admin") && password == QStringLiteral("s3cret pässword");
@@ -127,7 +137,8 @@ QProcess *TestSshFront::startSsh(const QString &password, const QString &script,
                      QStringLiteral("-o"), QStringLiteral("NumberOfPasswordPrompts=1")};
     args << extraOptions;
     args << QStringLiteral("-l") << QStringLiteral("admin") << QStringLiteral("-p")
-         << QString::number(m_front->port()) << QStringLiteral("127.0.0.1") << script;
+         << QString::number(m_targetPort != 0 ? m_targetPort : m_front->port())
+         << QStringLiteral("127.0.0.1") << script;
     process->start(QStringLiteral("/usr/bin/ssh"), args);
     return process;
 }
@@ -274,6 +285,107 @@ void TestSshFront::stopEndsHangingSessionPromptly()
     QVERIFY2(timer.elapsed() < 1000, QByteArray::number(timer.elapsed()).constData());
     QVERIFY(hanging->waitForFinished(5000));
     QVERIFY(hanging->exitCode() != 0);
+}
+
+void TestSshFront::admissionDecidesWhatTheClientMeets_data()
+{
+    QTest::addColumn<Admission>("admission");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QByteArray>("complaint");
+
+    QTest::newRow("answered") << Admission::Answer << 0 << QByteArray();
+    QTest::newRow("no answer: the client's connect time-out")
+            << Admission::NoAnswer << 255 << QByteArray("timed out");
+    QTest::newRow("refused at once") << Admission::Refuse << 255
+                                     << QByteArray("Connection refused");
+}
+
+void TestSshFront::admissionDecidesWhatTheClientMeets()
+{
+    QFETCH(Admission, admission);
+    QFETCH(int, exitCode);
+    QFETCH(QByteArray, complaint);
+
+    m_admission = admission;
+    QStringList asked;
+    m_front->setAdmissionCheck([this, &asked](const QString &routerAddress) {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        asked << routerAddress;
+        return m_admission.load();
+    });
+    m_front->setRouterAddress(QStringLiteral("192.168.88.1"));
+    QVERIFY(startFront(m_keyA));
+    m_outcome.out = "1\r\n";
+
+    QElapsedTimer timer;
+    timer.start();
+    const SshRun run = runSsh(QStringLiteral("s3cret pässword"), QStringLiteral(":put 1"),
+                              {QStringLiteral("-o"), QStringLiteral("ConnectTimeout=2")});
+    QVERIFY2(run.exitCode == exitCode, run.err.constData());
+    QVERIFY2(run.err.contains(complaint), run.err.constData());
+    QCOMPARE(m_execCalls.load(), exitCode == 0 ? 1 : 0);
+    // A refusal comes at once, not after the time-out.
+    if (admission == Admission::Refuse)
+        QVERIFY(timer.elapsed() < 1500);
+    std::lock_guard<std::mutex> lock(m_mutex);
+    QVERIFY(!asked.isEmpty());
+    QCOMPARE(asked.filter(QStringLiteral("192.168.88.1")).size(), asked.size());
+    if (exitCode == 0)
+        QCOMPARE(m_requests.at(0).routerAddress, QStringLiteral("192.168.88.1"));
+}
+
+void TestSshFront::refusedAddressListensAgainOnItsPort()
+{
+    m_front->setAdmissionCheck([this](const QString &routerAddress) {
+        return routerAddress == QLatin1String("172.16.0.1") ? m_admission.load()
+                                                            : Admission::Answer;
+    });
+    m_front->setRouterAddress(QStringLiteral("192.168.88.1"));
+    QVERIFY(startFront(m_keyA));
+    QString error;
+    m_targetPort = m_front->addListener(QStringLiteral("172.16.0.1"), 0, &error);
+    QVERIFY2(m_targetPort != 0, qPrintable(error));
+    QVERIFY(m_targetPort != m_front->port());
+    m_outcome.out = "lan\r\n";
+
+    QCOMPARE(runSsh(QStringLiteral("s3cret pässword"), QStringLiteral(":put 1")).out,
+             QByteArray("lan\r\n"));
+    QCOMPARE(m_requests.at(0).routerAddress, QStringLiteral("172.16.0.1"));
+
+    m_admission = Admission::Refuse;
+    m_front->recheckAdmission();
+    SshRun run = runSsh(QStringLiteral("s3cret pässword"), QStringLiteral(":put 1"));
+    QVERIFY2(run.err.contains("Connection refused"), run.err.constData());
+    // The other address is not touched.
+    m_targetPort = 0;
+    QCOMPARE(runSsh(QStringLiteral("s3cret pässword"), QStringLiteral(":put 1")).exitCode, 0);
+
+    m_targetPort = m_front->addListener(QStringLiteral("172.16.0.1"), 0, &error);
+    QVERIFY(m_targetPort != 0);
+    run = runSsh(QStringLiteral("s3cret pässword"), QStringLiteral(":put 1"));
+    QVERIFY2(run.err.contains("Connection refused"), "a new listener for a refused address listens");
+
+    m_admission = Admission::Answer;
+    m_front->recheckAdmission();
+    run = runSsh(QStringLiteral("s3cret pässword"), QStringLiteral(":put 1"));
+    QVERIFY2(run.exitCode == 0, run.err.constData());
+    QCOMPARE(run.out, QByteArray("lan\r\n"));
+}
+
+void TestSshFront::silentSessionKeepsItsOutputAndThenSaysNothing()
+{
+    m_outcome.out = "before the cut\r\n";
+    m_outcome.exitStatus = 0;
+    m_outcome.silent = true;
+    QVERIFY(startFront(m_keyA));
+    // Keepalives every second, given up after two unanswered ones: only a peer that says
+    // nothing at all, not even "no" to a keepalive, runs into this.
+    const SshRun run = runSsh(QStringLiteral("s3cret pässword"), QStringLiteral(":put 1"),
+                              {QStringLiteral("-o"), QStringLiteral("ServerAliveInterval=1"),
+                               QStringLiteral("-o"), QStringLiteral("ServerAliveCountMax=2")});
+    QCOMPARE(run.out, QByteArray("before the cut\r\n"));
+    QCOMPARE(run.exitCode, 255);
+    QVERIFY2(run.err.contains("not responding"), run.err.constData());
 }
 
 QTEST_GUILESS_MAIN(TestSshFront)

@@ -16,6 +16,8 @@
 #include <QRegularExpression>
 #include <QVersionNumber>
 
+#include <optional>
+
 #ifndef ROUTEROS_SIM_SCHEMA_DIR
 #define ROUTEROS_SIM_SCHEMA_DIR ""
 #endif
@@ -31,6 +33,7 @@ public:
     QJsonArray log;
     QString logPath;
     bool loaded = false;
+    std::function<void()> pathChanged;
 
     [[nodiscard]] ScriptParser::Options parserOptions(bool exportMode) const
     {
@@ -64,8 +67,22 @@ public:
             f.write(QJsonDocument(e.toObject()).toJson(QJsonDocument::Compact) + '\n');
     }
 
+    [[nodiscard]] bool hasPathModel() const
+    {
+        return !scenario.sessionAddress.isEmpty() && !scenario.sessionIgnoresPath;
+    }
+
+    void notifyPathChanged(QMutexLocker<QMutex> &lock)
+    {
+        const std::function<void()> callback = pathChanged;
+        lock.unlock();
+        if (callback)
+            callback();
+    }
+
     // Runs one script; the text of the first error it hit lands in *error.
-    ScriptInterpreter::Result run(const QString &script, bool exportMode, QString *error)
+    ScriptInterpreter::Result run(const QString &script, bool exportMode, QString *error,
+                                  const std::function<void(int)> &afterCommand = {})
     {
         ScriptParser parser(schema, parserOptions(exportMode));
         ScriptBlockPtr block;
@@ -81,6 +98,7 @@ public:
             return result;
         }
         ScriptInterpreter interpreter(model, schema, scenario, globals);
+        interpreter.setAfterCommand(afterCommand);
         result = interpreter.run(*block);
         model.setExportMode(false);
         if (result.failed && error && !result.lines.isEmpty())
@@ -90,6 +108,56 @@ public:
 };
 
 namespace {
+
+// How far a session's output got before its path went away, followed command by command. A path
+// that comes back before the script ends loses nothing (TCP sends it again); a reset is final.
+class SessionWatch
+{
+public:
+    SessionWatch(ConfigModel &model, const OperatorPlace &place, const QString &address)
+        : m_path(model, place)
+        , m_address(address)
+    {
+        m_tracked = m_path.runningSession(m_address) == PathState::Open;
+    }
+
+    void note(int lines)
+    {
+        if (!m_tracked || m_resetAt >= 0)
+            return;
+        switch (m_path.runningSession(m_address)) {
+        case PathState::Open:
+            m_lostAt = -1;
+            break;
+        case PathState::Silent:
+            if (m_lostAt < 0)
+                m_lostAt = lines;
+            break;
+        case PathState::Reset:
+            m_resetAt = m_lostAt >= 0 ? m_lostAt : lines;
+            break;
+        }
+    }
+
+    void apply(QStringList *lines, ExecOutcome *outcome) const
+    {
+        const int cut = m_resetAt >= 0 ? m_resetAt : m_lostAt;
+        if (cut < 0)
+            return;
+        *lines = lines->mid(0, cut);
+        if (m_resetAt >= 0)
+            outcome->drop = true;
+        else
+            outcome->silent = true;
+    }
+
+private:
+    ManagementPath m_path;
+    QString m_address;
+    bool m_tracked = false;
+    int m_lostAt = -1;
+    int m_resetAt = -1;
+};
 
 QString versionFromExport(const QString &text)
 {
@@ -179,8 +247,19 @@ bool RouterOsEngine::loadScenario(const QJsonObject &json, const QString &baseDi
     s.lastHandshakeBefore = wg.value(QStringLiteral("lastHandshakeBefore")).toString(s.lastHandshakeBefore);
     const QJsonObject session = json.value(QStringLiteral("session")).toObject();
     s.sessionAddress = session.value(QStringLiteral("address")).toString();
-    s.onSessionAddressRemoved =
-            session.value(QStringLiteral("onAddressRemoved")).toString(s.onSessionAddressRemoved);
+    const QString onRemoved =
+            session.value(QStringLiteral("onAddressRemoved")).toString(QStringLiteral("silent"));
+    if (onRemoved != QLatin1String("silent") && onRemoved != QLatin1String("ignore")) {
+        if (error)
+            *error = QStringLiteral("session.onAddressRemoved is silent or ignore, not %1.")
+                             .arg(onRemoved);
+        return false;
+    }
+    s.sessionIgnoresPath = onRemoved == QLatin1String("ignore");
+    const QJsonObject computer = json.value(QStringLiteral("operator")).toObject();
+    s.operatorPlace.port = computer.value(QStringLiteral("port")).toString(s.operatorPlace.port);
+    s.operatorPlace.address =
+            computer.value(QStringLiteral("address")).toString(s.operatorPlace.address);
     for (const QJsonValue &v : json.value(QStringLiteral("faults")).toArray()) {
         const QJsonObject o = v.toObject();
         ScenarioFault fault;
@@ -246,6 +325,7 @@ bool RouterOsEngine::loadScenario(const QJsonObject &json, const QString &baseDi
         fault.fired = 0;
     d->log = QJsonArray();
     d->loaded = true;
+    d->notifyPathChanged(lock);
     return true;
 }
 
@@ -267,20 +347,77 @@ bool RouterOsEngine::silentPort() const
     return d->scenario.silentPort;
 }
 
+QString RouterOsEngine::sessionAddress() const
+{
+    QMutexLocker lock(&d->mutex);
+    return d->scenario.sessionAddress;
+}
+
+OperatorPlace RouterOsEngine::operatorPlace() const
+{
+    QMutexLocker lock(&d->mutex);
+    return d->scenario.operatorPlace;
+}
+
+void RouterOsEngine::setOperatorPlace(const OperatorPlace &place)
+{
+    QMutexLocker lock(&d->mutex);
+    d->scenario.operatorPlace = place;
+    d->notifyPathChanged(lock);
+}
+
+Admission RouterOsEngine::admit(const QString &routerAddress) const
+{
+    QMutexLocker lock(&d->mutex);
+    if (!d->hasPathModel())
+        return Admission::Answer;
+    d->model.refresh();
+    switch (ManagementPath(d->model, d->scenario.operatorPlace).newConnection(routerAddress)) {
+    case PathState::Open:
+        return Admission::Answer;
+    case PathState::Silent:
+        return Admission::NoAnswer;
+    case PathState::Reset:
+        break;
+    }
+    return Admission::Refuse;
+}
+
+void RouterOsEngine::setPathChangedCallback(std::function<void()> callback)
+{
+    QMutexLocker lock(&d->mutex);
+    d->pathChanged = std::move(callback);
+}
+
 ExecOutcome RouterOsEngine::execute(const ExecRequest &request)
 {
     QMutexLocker lock(&d->mutex);
     ExecOutcome outcome;
-    const ScriptInterpreter::Result r = d->run(request.script, false, nullptr);
+    std::optional<SessionWatch> watch;
+    if (d->hasPathModel()) {
+        d->model.refresh();
+        watch.emplace(d->model, d->scenario.operatorPlace,
+                      request.routerAddress.isEmpty() ? d->scenario.sessionAddress
+                                                      : request.routerAddress);
+    }
+    ScriptInterpreter::Result r = d->run(request.script, false, nullptr, [&watch](int lines) {
+        if (watch)
+            watch->note(lines);
+    });
+    if (watch) {
+        watch->note(static_cast<int>(r.lines.size()));
+        watch->apply(&r.lines, &outcome);
+    }
     QByteArray out;
-    for (const QString &line : r.lines)
+    for (const QString &line : std::as_const(r.lines))
         out += line.toUtf8() + "\r\n";
     outcome.out = out;
     outcome.exitStatus = r.failed ? d->scenario.exitStatusOnError : 0;
     outcome.delayMs = r.delayMs;
     outcome.hang = r.hang;
-    outcome.drop = r.drop;
+    outcome.drop = outcome.drop || r.drop;
     d->appendLog(r.log);
+    d->notifyPathChanged(lock);
     return outcome;
 }
 

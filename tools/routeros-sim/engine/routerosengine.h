@@ -1,12 +1,14 @@
 #pragma once
 
 #include "../simexec.h"
+#include "managementpath.h"
 
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QMap>
 #include <QString>
 
+#include <functional>
 #include <memory>
 
 class RouterOsEnginePrivate;
@@ -32,6 +34,21 @@ public:
     [[nodiscard]] bool refuseSignIn() const;
     [[nodiscard]] bool silentPort() const;
 
+    // The router address the default SSH listener stands for; empty when the scenario has no
+    // management path (every connection is answered).
+    [[nodiscard]] QString sessionAddress() const;
+    // Where the operator's computer is; set it again when the computer moves to another port or
+    // gets another address (a re-plug after the layout gives it a new lease).
+    [[nodiscard]] OperatorPlace operatorPlace() const;
+    void setOperatorPlace(const OperatorPlace &place);
+    // What a new connection from the operator's computer to that router address meets now.
+    [[nodiscard]] Admission admit(const QString &routerAddress) const;
+    // Called (outside the engine's lock) after anything that may change the management path:
+    // a scenario load, an exec request, a move of the operator's computer.
+    void setPathChangedCallback(std::function<void()> callback);
+
+    // Runs the script; when a command cuts the session's own path, the rest still runs, but the
+    // session hears nothing from that point on (ExecOutcome::silent, or drop after a reset).
     [[nodiscard]] ExecOutcome execute(const ExecRequest &request);
 
     // The configuration in export form, and the commands run so far (JSON lines: path, verb,

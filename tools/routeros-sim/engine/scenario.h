@@ -1,5 +1,7 @@
 #pragma once
 
+#include "managementpath.h"
+
 #include <QJsonObject>
 #include <QList>
 #include <QRegularExpression>
@@ -50,8 +52,12 @@ struct Scenario
     int handshakeAfterSeconds = 3;
     QString lastHandshakeBefore = QStringLiteral("absent"); // absent | never | zero
 
-    QString sessionAddress;                              // the router address sessions come in on
-    QString onSessionAddressRemoved = QStringLiteral("continue"); // continue | stop | ignore
+    // The router address the SSH listener stands for; empty: no management path, every
+    // connection is answered and no script can cut its own session.
+    QString sessionAddress;
+    // Only for tests of script semantics: sessions never lose their path.
+    bool sessionIgnoresPath = false;
+    OperatorPlace operatorPlace;
 
     QList<ScenarioFault> faults;
     bool refuseSignIn = false;

@@ -78,7 +78,6 @@ QString ScriptInterpreter::valueText(const RosValue &v)
 ScriptInterpreter::Result ScriptInterpreter::run(const ScriptBlock &block)
 {
     m_result = Result();
-    m_cutoff = -1;
     m_scopes = {QHash<QString, RosValue>()};
     try {
         for (const ScriptStatementPtr &st : block.statements)
@@ -89,8 +88,6 @@ ScriptInterpreter::Result ScriptInterpreter::run(const ScriptBlock &block)
     } catch (const Stop &) {
     } catch (const Return &) {
     }
-    if (m_cutoff >= 0 && m_cutoff < m_result.lines.size())
-        m_result.lines = m_result.lines.mid(0, m_cutoff);
     return m_result;
 }
 
@@ -542,8 +539,6 @@ RosValue ScriptInterpreter::runCommand(const ScriptStatement &st)
         dropAfter = dropAfter || fault.drop;
     }
 
-    const bool hadSession = !m_scenario.sessionAddress.isEmpty()
-            && m_model.hasAddress(m_scenario.sessionAddress);
     RosValue result;
     try {
         result = dispatch(st, named, positional, flags);
@@ -554,17 +549,11 @@ RosValue ScriptInterpreter::runCommand(const ScriptStatement &st)
     }
     entry.insert(QStringLiteral("outcome"), QStringLiteral("ok"));
     m_result.log.append(entry);
+    if (m_afterCommand)
+        m_afterCommand(static_cast<int>(m_result.lines.size()));
     if (dropAfter) {
         m_result.drop = true;
         throw Stop{};
-    }
-    if (hadSession && !m_model.hasAddress(m_scenario.sessionAddress)
-        && m_scenario.onSessionAddressRemoved != QLatin1String("ignore")) {
-        m_result.drop = true;
-        if (m_scenario.onSessionAddressRemoved == QLatin1String("stop"))
-            throw Stop{};
-        if (m_cutoff < 0)
-            m_cutoff = m_result.lines.size();
     }
     return result;
 }

@@ -10,6 +10,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+
 class ConfigModel;
 class MenuSchema;
 struct ModelItem;
@@ -34,6 +36,8 @@ public:
                       QHash<QString, RosValue> &globals);
 
     [[nodiscard]] Result run(const ScriptBlock &block);
+    // Called after every command that ran, with the number of output lines printed so far.
+    void setAfterCommand(std::function<void(int lines)> hook) { m_afterCommand = std::move(hook); }
 
 private:
     struct Error
@@ -79,6 +83,6 @@ private:
     ModelItem *m_whereItem = nullptr;
     QString m_whereMenu;
     int m_substitution = 0;
-    int m_cutoff = -1;
+    std::function<void(int lines)> m_afterCommand;
     Result m_result;
 };

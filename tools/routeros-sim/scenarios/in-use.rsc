@@ -24,7 +24,6 @@ add local-address=10.6.0.1 name=pppoe-profile remote-address=pppoe-pool
 /interface bridge port
 add bridge=bridge-lan interface=ether2
 add bridge=bridge-lan interface=ether3
-add bridge=bridge-lan interface=ether4
 /interface pppoe-server server
 add default-profile=pppoe-profile disabled=no interface=ether5 \
     one-session-per-host=yes service-name=isp-pppoe
