@@ -568,6 +568,10 @@ void TestRouterFlow::fullSetupEndsLinkedThroughTheService()
     QTRY_VERIFY_WITH_TIMEOUT(!w.m_busy, kFullSetupWaitMs);
     QVERIFY2(w.m_currentPage == 5, qPrintable(w.m_progressTitle->text()));
     QCOMPARE(w.m_doneTitle->text(), QStringLiteral("Quillmor can see this router"));
+    // The simulated router cut this computer's path under the layout, as a real one does.
+    QVERIFY(w.m_log->toPlainText().contains(
+        QLatin1String("The router stopped answering this computer once the layout took its old "
+                      "address away, as expected.")));
     QVERIFY2(w.m_doneText->text().startsWith(QLatin1String(
                  "Quillmor can see this router. It is now reached through Quillmor. This computer "
                  "is on the new hotspot network")),
