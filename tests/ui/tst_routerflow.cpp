@@ -6,6 +6,7 @@
 
 #include <memory>
 
+#include <QComboBox>
 #include <QDialog>
 #include <QDir>
 #include <QElapsedTimer>
@@ -617,8 +618,27 @@ void TestRouterFlow::fullSetupEndsLinkedThroughTheService()
     QVERIFY(run.mid(layout).filter(QStringLiteral("wireguard")).isEmpty());
     QVERIFY(run.mid(0, layout).contains(QStringLiteral("/interface/wireguard/peers/add")));
 
-    // This computer has no path to the router any more: the login page goes through the service.
+    // This computer has no path to the router any more: the login page goes through the service
+    // only, and a failed install does not send the operator to the router's address.
     QVERIFY(!w.hasLocalLogin());
+    BillingSimOverride refused;
+    refused.status = 502;
+    refused.replaceBody = true;
+    refused.body = QByteArrayLiteral(R"({"message":"The router did not answer Quillmor."})");
+    m_billing.setOverride(
+        QStringLiteral("/api/v1/desktop/routers/%1/hotspot-install").arg(w.m_savedRouterId),
+        refused);
+    w.m_stationList->clear();
+    w.m_stationList->addItem(QStringLiteral("Main"), QStringLiteral("0123456789abcdef01234567"));
+    const qsizetype commands = m_router->engine()->commandLog().size();
+    w.onInstallHotspot();
+    m_billing.clearOverrides();
+    QTRY_VERIFY_WITH_TIMEOUT(!w.m_busy, kJobWaitMs);
+    QCOMPARE(w.m_hotspotNote->text(),
+             QStringLiteral("The router did not answer Quillmor.\n\nAfter the full setup only "
+                            "Quillmor reaches this router. Check that Quillmor shows it online, "
+                            "then try again."));
+    QCOMPARE(m_router->engine()->commandLog().size(), commands);
 }
 
 void TestRouterFlow::wireGuardOnlyLeavesRouterInUseAsItIs()
