@@ -8,6 +8,7 @@ QUILLMOR_PACKAGES=(
     build-essential cmake ninja-build pkg-config
     qt6-base-dev qt6-base-dev-tools libgl-dev
     libssh-dev openssh-client
+    qt6-httpserver-dev qt6-websockets-dev libsodium-dev openssl
     fonts-dejavu-core
 )
 

@@ -6,6 +6,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QEventLoop>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonParseError>
@@ -14,6 +15,7 @@
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QSettings>
+#include <QSslConfiguration>
 #include <QTimer>
 #include <QUrl>
 
@@ -80,6 +82,16 @@ bool routerPath(const QString &routerId, const QString &suffix, QString *path, Q
     return true;
 }
 
+// A provider with its own certificate authority names that authority's certificate (PEM or DER)
+// here; the system's own authorities stay trusted beside it.
+QList<QSslCertificate> readCaCertificates(const QString &path)
+{
+    QList<QSslCertificate> certificates = QSslCertificate::fromPath(path, QSsl::Pem);
+    if (certificates.isEmpty())
+        certificates = QSslCertificate::fromPath(path, QSsl::Der);
+    return certificates;
+}
+
 // The integer rule of the profile counts: only a JSON number with a whole value counts.
 int wholeNumber(const QJsonValue &value)
 {
@@ -100,6 +112,7 @@ QuillmorApi::~QuillmorApi() = default;
 
 void QuillmorApi::loadSettings()
 {
+    QString caFilePath;
     const QString file =
         findSettingsFile(QCoreApplication::applicationDirPath(), QDir::currentPath());
     if (!file.isEmpty()) {
@@ -112,6 +125,11 @@ void QuillmorApi::loadSettings()
             m_baseUrl = baseUrl;
         if (!apiKey.isEmpty())
             m_apiKey = apiKey;
+        // A relative name means a file beside quillmor.ini, wherever the program was started.
+        const QString caFile =
+            settings.value(QStringLiteral("quillmor/caFile")).toString().trimmed();
+        if (!caFile.isEmpty())
+            caFilePath = QFileInfo(file).absoluteDir().absoluteFilePath(caFile);
     }
 
     const QByteArray envBaseUrl = qgetenv("QUILLMOR_BASE_URL");
@@ -120,11 +138,29 @@ void QuillmorApi::loadSettings()
     const QByteArray envApiKey = qgetenv("QUILLMOR_API_KEY");
     if (!envApiKey.isEmpty())
         m_apiKey = QString::fromUtf8(envApiKey).trimmed();
+    const QByteArray envCaFile = qgetenv("QUILLMOR_CA_FILE");
+    if (!envCaFile.isEmpty())
+        caFilePath = QString::fromUtf8(envCaFile).trimmed();
+    loadCaFile(caFilePath);
 
     while (m_baseUrl.endsWith(QLatin1Char('/')))
         m_baseUrl.chop(1);
     if (m_baseUrl.isEmpty())
         m_baseUrl = defaultServiceBaseUrl();
+}
+
+void QuillmorApi::loadCaFile(const QString &path)
+{
+    if (path.isEmpty())
+        return;
+    const QList<QSslCertificate> extra = readCaCertificates(path);
+    if (extra.isEmpty())
+        return;
+    // The default list may still be empty when the system's authorities load on first use, and a
+    // list of our own would stop that, so they are named here together with the extra ones.
+    QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
+    tls.setCaCertificates(tls.caCertificates() + QSslConfiguration::systemCaCertificates() + extra);
+    m_tls = tls;
 }
 
 void QuillmorApi::setToken(const QString &token)
@@ -172,6 +208,8 @@ ApiReply QuillmorApi::request(const QString &method, const QString &path, const 
     if (!m_token.isEmpty())
         request.setRawHeader("Authorization", "Bearer " + m_token.toUtf8());
     request.setTransferTimeout(timeoutMs);
+    if (m_tls)
+        request.setSslConfiguration(*m_tls);
 
     const QByteArray bytes =
         body ? QJsonDocument(*body).toJson(QJsonDocument::Compact) : QByteArrayLiteral("{}");

@@ -2,8 +2,11 @@
 
 #include "apitypes.h"
 
+#include <optional>
+
 #include <QList>
 #include <QObject>
+#include <QSslConfiguration>
 #include <QString>
 
 class QNetworkAccessManager;
@@ -50,9 +53,12 @@ public:
 
 private:
     void loadSettings();
+    void loadCaFile(const QString &path);
 
     QNetworkAccessManager *m_network = nullptr;
     QString m_baseUrl;
     QString m_apiKey;
     QString m_token;
+    // Only when an extra CA certificate is configured; otherwise requests keep Qt's defaults.
+    std::optional<QSslConfiguration> m_tls;
 };

@@ -8,7 +8,6 @@
 
 #include <memory>
 
-#include <QDeadlineTimer>
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QScopeGuard>
@@ -26,7 +25,6 @@ constexpr int kWaitAttempts = 8;
 // After the layout the router first has to get its uplink back on ether1-WAN.
 constexpr int kLayoutWaitAttempts = 30;
 constexpr int kWaitPauseMs = 4000;
-constexpr int kCancelCheckMs = 100;
 
 // The job's own sentences.
 const char kNotReady[] = "This router is not ready for the Quillmor link.";
@@ -442,18 +440,6 @@ private:
         return true;
     }
 
-    // False when a cancel came during the pause.
-    bool pause() const
-    {
-        const QDeadlineTimer deadline(kWaitPauseMs);
-        while (!deadline.hasExpired()) {
-            if (m_task.isCancelled())
-                return false;
-            QThread::msleep(kCancelCheckMs);
-        }
-        return true;
-    }
-
     bool serviceSeesRouter()
     {
         QJsonObject router;
@@ -474,7 +460,7 @@ private:
                 return;
             }
             emit m_task.logLine(text(kWaiting).arg(attempt));
-            if (attempt == kWaitAttempts || !pause())
+            if (attempt == kWaitAttempts || !m_task.pauseUnlessCancelled(kWaitPauseMs))
                 break;
         }
         if (m_handshakeSeen)
@@ -496,7 +482,7 @@ private:
                 return;
             }
             emit m_task.logLine(text(kWaitingAfterLayout).arg(attempt));
-            if (attempt == kLayoutWaitAttempts || !pause())
+            if (attempt == kLayoutWaitAttempts || !m_task.pauseUnlessCancelled(kWaitPauseMs))
                 break;
         }
         m_message = text(m_task.isCancelled() ? kStoppedAfterLayout : kNotSeenAfterLayout);

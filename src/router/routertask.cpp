@@ -1,6 +1,10 @@
 #include "routertask.h"
 
+#include "ssh/cancelwaker.h"
 #include "ssh/sshclient.h"
+
+#include <QEventLoop>
+#include <QTimer>
 
 #include <memory>
 
@@ -26,7 +30,10 @@ void wipe(QString &secret)
 
 RouterTask::RouterTask(QObject *parent)
     : QThread(parent)
+    , m_waker(std::make_unique<CancelWaker>())
 {
+    // The waits it ends run on the job's thread, so that is where it must be delivered.
+    m_waker->moveToThread(this);
 }
 
 RouterTask::~RouterTask() = default;
@@ -75,6 +82,18 @@ void RouterTask::startHotspot(const RouterLogin &login, const QString &loginPage
 void RouterTask::requestCancel()
 {
     m_cancelRequested.store(true, std::memory_order_seq_cst);
+    m_waker->wake();
+}
+
+bool RouterTask::pauseUnlessCancelled(int ms)
+{
+    if (isCancelled())
+        return false;
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    connect(m_waker.get(), &CancelWaker::woken, &loop, &QEventLoop::quit);
+    loop.exec();
+    return !isCancelled();
 }
 
 bool RouterTask::isCancelled() const
@@ -136,7 +155,7 @@ void RouterTask::failProvision()
 void RouterTask::run()
 {
     auto client = std::make_unique<SshClient>();
-    client->setCancelFlag(&m_cancelRequested);
+    client->setCancelFlag(&m_cancelRequested, m_waker.get());
 
     emit logLine(QStringLiteral("Signing in to the router..."));
     QString error;

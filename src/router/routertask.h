@@ -5,7 +5,9 @@
 #include <QVariantMap>
 
 #include <atomic>
+#include <memory>
 
+class CancelWaker;
 class SshClient;
 
 struct RouterLogin
@@ -65,6 +67,9 @@ private:
     void clearSecrets();
     void failProvision();
 
+    // Waits the pause on the worker thread; false when a cancel ended it early.
+    [[nodiscard]] bool pauseUnlessCancelled(int ms);
+
     bool runScript(SshClient &client, const QString &script, const QString &label, QString *out,
                    int timeoutMs);
 
@@ -76,6 +81,7 @@ private:
     void installHotspotPage(SshClient &client);
 
     std::atomic_bool m_cancelRequested{false};
+    std::unique_ptr<CancelWaker> m_waker;
     int m_jobKind = Inspect;
     QString m_host;
     quint16 m_port = 22;

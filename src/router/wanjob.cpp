@@ -38,7 +38,7 @@ const char kStillOffline[] = "Port 1 was updated, but the router still has no in
 
 constexpr int kStepTimeoutMs = 20000;
 constexpr int kProbeAttempts = 5;
-constexpr unsigned long kProbePauseSeconds = 3;
+constexpr int kProbePauseSeconds = 3;
 
 } // namespace
 
@@ -96,12 +96,12 @@ void RouterTask::setUpWan(SshClient &client)
     bool internet = false;
     bool hasRoute = false;
     for (int attempt = 1; attempt <= kProbeAttempts; ++attempt) {
+        if (attempt != 1)
+            (void)pauseUnlessCancelled(kProbePauseSeconds * 1000);
         if (isCancelled()) {
             emit wanReady(false, QString::fromUtf8(kCancelled), internet, hasRoute);
             return;
         }
-        if (attempt != 1)
-            QThread::sleep(kProbePauseSeconds);
         emit logLine(QString::fromUtf8(kCheckingLabel).arg(attempt));
         if (!checkInternet(client, &internet, &hasRoute)) {
             emit wanReady(false, m_lastError, false, false);

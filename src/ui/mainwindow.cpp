@@ -1,5 +1,6 @@
 #include "mainwindow.h"
 
+#include "brandlogo.h"
 #include "router/routertask.h"
 #include "stylesheet.h"
 #include "wizardrules.h"
@@ -15,6 +16,7 @@
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QStackedWidget>
+#include <QTimer>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -45,9 +47,10 @@ MainWindow::MainWindow(QWidget *parent)
                                      QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
     };
 
+    // The style sheet first: widgets made after it are polished once, not once more when it comes.
+    setStyleSheet(windowStyleSheet());
     buildFrame();
     wireControls();
-    setStyleSheet(windowStyleSheet());
 
     connect(m_worker, &RouterTask::logLine, this, &MainWindow::appendLog);
     connect(m_worker, &RouterTask::inspectReady, this, &MainWindow::onInspectReady);
@@ -122,8 +125,7 @@ void MainWindow::buildFrame()
 
     auto *brandRow = new QHBoxLayout;
     auto *logo = new QLabel(m_root);
-    logo->setPixmap(QPixmap(QStringLiteral(":/logo.png"))
-                        .scaled(34, 34, Qt::KeepAspectRatio, Qt::SmoothTransformation));
+    logo->setPixmap(brandLogo(34));
     logo->setFixedSize(36, 36);
     brandRow->addWidget(logo);
     auto *brand = new QLabel(QStringLiteral("Quillmor"), m_root);
@@ -161,11 +163,14 @@ void MainWindow::buildFrame()
     m_stack = new QStackedWidget(canvas);
     m_stack->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
     m_stack->addWidget(buildLoginPage());
-    m_stack->addWidget(buildHomePage());
-    m_stack->addWidget(buildConnectPage());
-    m_stack->addWidget(buildReviewPage());
-    m_stack->addWidget(buildProgressPage());
-    m_stack->addWidget(buildDonePage());
+    // A stacked layout measures every page it holds, and polishing and measuring the word-wrapped
+    // texts of all six pages took most of the start-up. The other pages are made now, so that
+    // every control exists, but stay outside the window (no style sheet, no layout) until they are
+    // first shown; an empty stand-in keeps each one's place in the stack.
+    m_laterPages = {buildHomePage(), buildConnectPage(), buildReviewPage(), buildProgressPage(),
+                    buildDonePage()};
+    for (int i = 0; i < m_laterPages.size(); ++i)
+        m_stack->addWidget(new QWidget);
     canvasLayout->addWidget(m_stack);
     canvasLayout->addWidget(buildHotspotCard());
     canvasLayout->addStretch(1);
@@ -181,6 +186,12 @@ bool MainWindow::eventFilter(QObject *watched, QEvent *event)
     // "Sign out" at once; the product name is the one that can go without losing anything.
     if (watched == m_root && event->type() == QEvent::Resize)
         m_product->setVisible(m_root->width() >= kFullBrandRowWidth);
+    // The reachability backend is a plugin that costs a noticeable share of the start-up: it is
+    // loaded once the first frame is on screen, and answers before the operator can send a code.
+    if (watched == m_root && event->type() == QEvent::Paint && !m_firstPaintSeen) {
+        m_firstPaintSeen = true;
+        QTimer::singleShot(0, this, &MainWindow::checkReachability);
+    }
     return QMainWindow::eventFilter(watched, event);
 }
 
@@ -236,6 +247,12 @@ void MainWindow::runStartupChecks()
         m_sendCodeButton->setEnabled(false);
         return;
     }
+}
+
+void MainWindow::checkReachability()
+{
+    if (!m_api.hasApiKey())
+        return;
     // A missing backend is not an answer: only a backend that says "disconnected" shows the note.
     if (QNetworkInformation::loadBackendByFeatures(QNetworkInformation::Feature::Reachability)) {
         const QNetworkInformation *info = QNetworkInformation::instance();
@@ -246,8 +263,20 @@ void MainWindow::runStartupChecks()
     }
 }
 
+void MainWindow::placePage(int index)
+{
+    QWidget *page = index > LoginPage ? m_laterPages.value(index - 1) : nullptr;
+    if (!page || page->parentWidget())
+        return;
+    QWidget *placeholder = m_stack->widget(index);
+    m_stack->removeWidget(placeholder);
+    delete placeholder;
+    m_stack->insertWidget(index, page);
+}
+
 void MainWindow::showPage(int index)
 {
+    placePage(index);
     m_currentPage = index;
     m_stack->setCurrentIndex(index);
     const bool signedInPage = index != LoginPage;

@@ -92,7 +92,10 @@ private:
     [[nodiscard]] QWidget *buildHotspotCard();
     void wireControls();
     void runStartupChecks();
+    void checkReachability();
 
+    // Puts a page into the stack the first time it is shown.
+    void placePage(int index);
     void showPage(int index);
     void fitPage();
     void updateSeatText();
@@ -112,6 +115,7 @@ private:
     QuillmorApi m_api;
     int m_currentPage = LoginPage;
     bool m_fitting = false;
+    bool m_firstPaintSeen = false;
 
     AccountProfile m_profile;
     RouterTask *m_worker = nullptr;
@@ -129,6 +133,8 @@ private:
     QWidget *m_root = nullptr;
     QScrollArea *m_scroll = nullptr;
     QStackedWidget *m_stack = nullptr;
+    // The pages after the sign-in page; one without a parent has not been shown yet.
+    QList<QWidget *> m_laterPages;
     QLabel *m_product = nullptr;
     QLabel *m_chip = nullptr;
     QPushButton *m_signOutButton = nullptr;

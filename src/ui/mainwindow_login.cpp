@@ -1,5 +1,6 @@
 #include "mainwindow.h"
 
+#include "brandlogo.h"
 #include "wizardrules.h"
 
 #include <QComboBox>
@@ -17,8 +18,7 @@ const char kErrorColour[] = "color: #9f1239;";
 QLabel *logoLabel(int size, QWidget *parent)
 {
     auto *logo = new QLabel(parent);
-    logo->setPixmap(QPixmap(QStringLiteral(":/logo.png"))
-                        .scaled(size, size, Qt::KeepAspectRatio, Qt::SmoothTransformation));
+    logo->setPixmap(brandLogo(size));
     return logo;
 }
 

@@ -42,6 +42,11 @@ MainWindow::~MainWindow()
     }
     if (m_waitCursorShown)
         QApplication::restoreOverrideCursor();
+    // Pages never shown are outside the object tree, so nothing else deletes them.
+    for (QWidget *page : std::as_const(m_laterPages)) {
+        if (!page->parentWidget())
+            delete page;
+    }
 }
 
 QWidget *MainWindow::buildProgressPage()

@@ -106,6 +106,8 @@ int main(int argc, char *argv[])
                 ? sim.listen(address, static_cast<quint16>(wanted), &error)
                 : 0;
         if (bound == 0) {
+            if (!portOk || wanted > 65535)
+                error = QStringLiteral("the port must be 0 to 65535.");
             errors << "routeros-sim: --listen " << listen << ": " << error << '\n';
             return 1;
         }

@@ -28,4 +28,5 @@ struct ExecOutcome
     bool hang = false;   // never answer; the client has to give up
     bool drop = false;   // write `out`, then close the connection without an exit status
     bool silent = false; // write `out`, then nothing more, not even a close: the path is gone
+    bool reset = false;  // write `out`, then reset the TCP connection: a reject or the hotspot
 };

@@ -114,11 +114,17 @@ namespace {
 class SessionWatch
 {
 public:
-    SessionWatch(ConfigModel &model, const OperatorPlace &place, const QString &address)
+    // A session that came through a listener had its path when it was let in; if another
+    // session's script has taken it since, this one hears nothing from the start. A request
+    // that names no address (a test calling the engine directly) is followed only from a path
+    // it has.
+    SessionWatch(ConfigModel &model, const OperatorPlace &place, const QString &address,
+                 bool cameThroughListener)
         : m_path(model, place)
         , m_address(address)
     {
-        m_tracked = m_path.runningSession(m_address) == PathState::Open;
+        m_tracked = cameThroughListener || m_path.runningSession(m_address) == PathState::Open;
+        note(0);
     }
 
     void note(int lines)
@@ -146,7 +152,7 @@ public:
             return;
         *lines = lines->mid(0, cut);
         if (m_resetAt >= 0)
-            outcome->drop = true;
+            outcome->reset = true;
         else
             outcome->silent = true;
     }
@@ -398,7 +404,8 @@ ExecOutcome RouterOsEngine::execute(const ExecRequest &request)
         d->model.refresh();
         watch.emplace(d->model, d->scenario.operatorPlace,
                       request.routerAddress.isEmpty() ? d->scenario.sessionAddress
-                                                      : request.routerAddress);
+                                                      : request.routerAddress,
+                      !request.routerAddress.isEmpty());
     }
     ScriptInterpreter::Result r = d->run(request.script, false, nullptr, [&watch](int lines) {
         if (watch)

@@ -48,7 +48,8 @@ public:
     void setPathChangedCallback(std::function<void()> callback);
 
     // Runs the script; when a command cuts the session's own path, the rest still runs, but the
-    // session hears nothing from that point on (ExecOutcome::silent, or drop after a reset).
+    // session hears nothing from that point on (ExecOutcome::silent, or reset by a reject rule or
+    // the hotspot).
     [[nodiscard]] ExecOutcome execute(const ExecRequest &request);
 
     // The configuration in export form, and the commands run so far (JSON lines: path, verb,
