@@ -25,6 +25,7 @@ const QString kApiPath = QStringLiteral("/api/v1/desktop");
 
 const QString kNoApiKey = QStringLiteral("This installer has no Quillmor API key yet. Add apiKey "
                                          "to quillmor.ini and open the app again.");
+const QString kCancelled = QStringLiteral("Cancelled.");
 const QString kTooSlow = QStringLiteral(
     "Quillmor took too long to answer. Check this computer's internet and try again.");
 const QString kCannotReach =
@@ -44,6 +45,7 @@ constexpr int kMaxShownBodyLength = 179;
 // The loop's own limit, beyond the network layer's inactivity limit: a server that keeps a
 // transfer alive with a byte now and then must not hold the caller for ever.
 constexpr int kBackstopExtraMs = 2000;
+constexpr int kCancelPollMs = 400;
 
 constexpr int kSignInTimeoutMs = 20000;
 constexpr int kProvisionTimeoutMs = 30000;
@@ -163,6 +165,20 @@ void QuillmorApi::loadCaFile(const QString &path)
     m_tls = tls;
 }
 
+void QuillmorApi::cancelRequest()
+{
+    if (!m_pending || m_pending->isFinished())
+        return;
+    m_cancelled = true;
+    // Emits finished at once, which ends the request's wait.
+    m_pending->abort();
+}
+
+void QuillmorApi::setCancelCheck(std::function<bool()> check)
+{
+    m_cancelCheck = std::move(check);
+}
+
 void QuillmorApi::setToken(const QString &token)
 {
     m_token = token;
@@ -199,6 +215,10 @@ ApiReply QuillmorApi::request(const QString &method, const QString &path, const 
         result.message = kNoApiKey;
         return result;
     }
+    if (m_cancelCheck && m_cancelCheck()) {
+        result.message = kCancelled;
+        return result;
+    }
 
     QNetworkRequest request(QUrl(m_baseUrl + path, QUrl::TolerantMode));
     request.setHeader(QNetworkRequest::ContentTypeHeader, QByteArrayLiteral("application/json"));
@@ -223,9 +243,26 @@ ApiReply QuillmorApi::request(const QString &method, const QString &path, const 
     connect(&backstop, &QTimer::timeout, &loop, &QEventLoop::quit);
     connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
     backstop.start(timeoutMs + kBackstopExtraMs);
+    QTimer cancelPoll;
+    if (m_cancelCheck) {
+        connect(&cancelPoll, &QTimer::timeout, this, [this] {
+            if (m_cancelCheck())
+                cancelRequest();
+        });
+        cancelPoll.start(kCancelPollMs);
+    }
+    m_pending = reply;
+    m_cancelled = false;
     if (!reply->isFinished())
         loop.exec();
+    m_pending = nullptr;
 
+    if (m_cancelled) {
+        m_cancelled = false;
+        reply->deleteLater();
+        result.message = kCancelled;
+        return result;
+    }
     if (!reply->isFinished()) {
         reply->disconnect(&loop);
         reply->abort();

@@ -328,6 +328,7 @@ private:
         // Created here so that it lives on this thread; released when the run ends.
         m_api = std::make_unique<QuillmorApi>();
         m_api->setToken(m_task.m_serviceToken);
+        m_api->setCancelCheck([this] { return m_task.isCancelled(); });
         QString requestError;
         if (!m_api->provisionRouter(body, &m_answer, &requestError))
             return fail(requestError);

@@ -1,11 +1,13 @@
 #include "mainwindow.h"
 
 #include "brandlogo.h"
+#include "progresschecklist.h"
 #include "router/routertask.h"
 #include "stylesheet.h"
 #include "wizardrules.h"
 
 #include <QHBoxLayout>
+#include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QNetworkInformation>
@@ -43,28 +45,46 @@ MainWindow::MainWindow(QWidget *parent)
     m_profile = AccountProfile();
     m_worker = new RouterTask(this);
     m_ask = [](QWidget *parentWidget, const QString &title, const QString &text) {
+        // No is the default: Return pressed out of habit never confirms a change to a router.
         return QMessageBox::question(parentWidget, title, text,
                                      QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
     };
+    m_choose = [](QWidget *parentWidget, const QString &title, const QString &text,
+                  const QStringList &items) {
+        bool ok = false;
+        const QString item =
+            QInputDialog::getItem(parentWidget, title, text, items, 0, false, &ok);
+        return ok ? static_cast<int>(items.indexOf(item)) : -1;
+    };
 
     // The style sheet first: widgets made after it are polished once, not once more when it comes.
-    setStyleSheet(windowStyleSheet());
+    setStyleSheet(windowStyleSheet() + focusStyleSheet());
     buildFrame();
     wireControls();
+    setUpKeys();
 
     connect(m_worker, &RouterTask::logLine, this, &MainWindow::appendLog);
     connect(m_worker, &RouterTask::inspectReady, this, &MainWindow::onInspectReady);
     connect(m_worker, &RouterTask::wanReady, this, &MainWindow::onWanReady);
     connect(m_worker, &RouterTask::provisionReady, this, &MainWindow::onProvisionReady);
     connect(m_worker, &RouterTask::hotspotReady, this, &MainWindow::onHotspotReady);
+    addProgressChecklist();
+    // After the page handlers: its own handlers of the same signals run once those are done.
+    wireToolControls();
 
     runStartupChecks();
     showPage(LoginPage);
+    fitToScreen();
 }
 
 void MainWindow::setAskFunction(AskFunction ask)
 {
     m_ask = std::move(ask);
+}
+
+void MainWindow::setChooseFunction(ChooseFunction choose)
+{
+    m_choose = std::move(choose);
 }
 
 bool MainWindow::confirm(const QString &title, const QString &text)
@@ -186,6 +206,8 @@ bool MainWindow::eventFilter(QObject *watched, QEvent *event)
     // "Sign out" at once; the product name is the one that can go without losing anything.
     if (watched == m_root && event->type() == QEvent::Resize)
         m_product->setVisible(m_root->width() >= kFullBrandRowWidth);
+    if (handleFieldReturn(watched, event))
+        return true;
     // The reachability backend is a plugin that costs a noticeable share of the start-up: it is
     // loaded once the first frame is on screen, and answers before the operator can send a code.
     if (watched == m_root && event->type() == QEvent::Paint && !m_firstPaintSeen) {
@@ -229,6 +251,7 @@ void MainWindow::wireControls()
     connect(m_loadStationsButton, &QPushButton::clicked, this, &MainWindow::onLoadStations);
     connect(m_installButton, &QPushButton::clicked, this, &MainWindow::onInstallHotspot);
     connect(m_onboardAnotherButton, &QPushButton::clicked, this, [this] {
+        forgetLinkedRouter();
         m_passwordEdit->clear();
         m_pppoePasswordEdit->clear();
         showPage(ConnectPage);
@@ -285,9 +308,12 @@ void MainWindow::showPage(int index)
     m_hotspotCard->setVisible(signedInPage);
     if (index == HomePage)
         updateSeatText();
+    if (index == ApplyPage)
+        m_checklist->start();
     // A new page starts at its top, not where the previous page was scrolled to.
     m_scroll->verticalScrollBar()->setValue(0);
     fitPage();
+    focusFirstEmptyField();
 }
 
 void MainWindow::fitPage()
@@ -304,6 +330,8 @@ void MainWindow::fitPage()
     const int scrollBarWidth = bar ? bar->sizeHint().width() : 14;
     const QWidget *viewport = m_scroll->viewport();
     const int width = std::max(viewport->width() - scrollBarWidth, 360);
+    if (m_stack->currentIndex() == ReviewPage)
+        fitReviewText(viewport->height(), width);
 
     int needed = 0;
     if (pageLayout->hasHeightForWidth())

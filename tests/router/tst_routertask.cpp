@@ -19,7 +19,10 @@ const char kIdentityProbe[] = ":put (\"QM_IDENTITY=\" . [/system identity get na
 const char kPassword[] = "p\"a$s\\w";
 const char kProbe[] = ":put (\"QM_ROUTE=\" . [:len [/ip route find dst-address=0.0.0.0/0 "
                       "active=yes]]); :do { :put (\"QM_PING=\" . [/ping address=1.1.1.1 count=1]) "
-                      "} on-error={ :put \"QM_PING=0\" }; :put \"QM_DONE=1\"";
+                      "} on-error={ :put \"QM_PING=0\" }; :do { :local f [/tool fetch "
+                      "url=\"https://manage.quillmor.com\" mode=https check-certificate=no "
+                      "keep-result=no as-value]; :put \"QM_FETCH=1\" } on-error={ :put "
+                      "\"QM_FETCH=0\" }; :put \"QM_DONE=1\"";
 
 // Starts a job of the given kind with inputs that no guard refuses.
 void startKind(RouterTask &task, int kind, const RouterLogin &login)

@@ -118,9 +118,9 @@ void TestWindowFrame::framesPagesAndStyle()
     QCOMPARE(QString::fromLatin1(window.metaObject()->className()), QStringLiteral("MainWindow"));
     QCOMPARE(window.m_stack->count(), 6);
     QCOMPARE(window.m_stack->currentIndex(), 0);
-    QCOMPARE(window.m_signOutButton->text(), QStringLiteral("Sign out"));
+    QCOMPARE(window.m_signOutButton->text(), QStringLiteral("&Sign out"));
     QCOMPARE(windowStyleSheet().size(), 2152);
-    QCOMPARE(window.styleSheet(), windowStyleSheet());
+    QCOMPARE(window.styleSheet(), windowStyleSheet() + focusStyleSheet());
     QVERIFY(window.findChild<QWidget *>(QStringLiteral("root")));
     QVERIFY(window.findChild<QScrollArea *>(QStringLiteral("pageScroll")));
     QVERIFY(window.m_loginError->text().isEmpty());

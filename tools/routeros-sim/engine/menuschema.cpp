@@ -102,6 +102,16 @@ bool MenuSchema::load(const QString &schemaDir, const QString &version, QString 
                 addGenericMenu(path);
         }
     }
+    // The schema files list the menus below the root only; the root's /export (the whole
+    // configuration) takes the arguments of every menu's export.
+    if (!m_menus.contains(QString())) {
+        Menu top;
+        top.commands.insert(QStringLiteral("export"),
+                            {QStringLiteral("compact"), QStringLiteral("file"),
+                             QStringLiteral("hide-sensitive"), QStringLiteral("show-sensitive"),
+                             QStringLiteral("terse"), QStringLiteral("verbose")});
+        m_menus.insert(QString(), top);
+    }
     return true;
 }
 

@@ -457,3 +457,21 @@ QMap<QString, QString> RouterOsEngine::fetchedFiles() const
     QMutexLocker lock(&d->mutex);
     return d->model.files();
 }
+
+NeighbourInfo RouterOsEngine::neighbourInfo() const
+{
+    QMutexLocker lock(&d->mutex);
+    NeighbourInfo info;
+    const ModelItem *identity = d->model.settings(QStringLiteral("system/identity"));
+    info.identity = identity ? identity->props.value(QStringLiteral("name")) : d->scenario.identity;
+    info.version = d->scenario.versionString();
+    info.board = d->scenario.model;
+    // A router announces on each interface; the one a technician's cable meets is the LAN side.
+    const QList<ModelItem *> bridges = d->model.items(QStringLiteral("interface/bridge"));
+    info.interfaceName = bridges.isEmpty() ? QStringLiteral("ether1")
+                                           : bridges.first()->props.value(QStringLiteral("name"));
+    const QList<ModelItem *> ports = d->model.items(QStringLiteral("interface/ethernet"));
+    if (!ports.isEmpty())
+        info.mac = ports.first()->props.value(QStringLiteral("mac-address"));
+    return info;
+}

@@ -13,6 +13,16 @@
 
 class RouterOsEnginePrivate;
 
+// What the router tells its neighbours about itself (MNDP).
+struct NeighbourInfo
+{
+    QString identity;
+    QString version; // "7.14.3 (stable)"
+    QString board;   // routerboard model; empty on a CHR
+    QString mac;     // of the interface it announces on
+    QString interfaceName;
+};
+
 // A simulated RouterOS 7 router: its configuration, the users it signs in, and the console script
 // interpreter that runs each exec request against that configuration. Thread-safe: the SSH front
 // calls it from its session threads.
@@ -62,6 +72,8 @@ public:
     // /tool fetch saved (path → URL).
     [[nodiscard]] bool hasAddress(const QString &ip) const;
     [[nodiscard]] QMap<QString, QString> fetchedFiles() const;
+    // The identity as configured now, so that a renamed router announces its new name.
+    [[nodiscard]] NeighbourInfo neighbourInfo() const;
 
 private:
     std::unique_ptr<RouterOsEnginePrivate> d;

@@ -499,7 +499,8 @@ RosValue ScriptInterpreter::runCommand(const ScriptStatement &st)
             canonical << arg.name + QLatin1Char('=') + v;
         }
     }
-    const QString path = QLatin1Char('/') + st.menu;
+    // The root menu (/export) has no path of its own: its line is "/export", not "//export".
+    const QString path = st.menu.isEmpty() ? QString() : QLatin1Char('/') + st.menu;
     const QString line = (st.verb.isEmpty() ? path : path + QLatin1Char('/') + st.verb)
             + (canonical.isEmpty() ? QString() : QLatin1Char(' ') + canonical.join(QLatin1Char(' ')));
 
