@@ -17,7 +17,8 @@ const char *const kLayoutCommands[] = {
     "/ip dhcp-server remove [find]",
     "/ip dhcp-server network remove [find]",
     "/ip pool remove [find]",
-    "/ip address remove [find]",
+    // The link is already on the router and a DHCP lease is not ours to remove.
+    "/ip address remove [find where !dynamic and comment!=\"quillmor-onboard\"]",
     "/interface bridge port remove [find interface=ether1]",
     "/interface bridge port remove [find interface=ether2]",
     "/interface bridge port remove [find interface=ether3]",

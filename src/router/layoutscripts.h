@@ -10,8 +10,8 @@
 [[nodiscard]] QString blockedVpnServerAddress();
 
 // The destructive standard layout: Bridge-Network at 172.16.0.1 with hotspot, pools, DHCP, PPPoE
-// server, DNS, NAT and services, port 1 as ether1-WAN. One line; fails only through its two final
-// checks.
+// server, DNS, NAT and services, port 1 as ether1-WAN. It spares the Quillmor link's objects, so it
+// can follow the link. One line; fails only through its two final checks.
 [[nodiscard]] QString buildBaseLayoutScript(const QString &hotspotDns);
 
 // The shared firewall rules and one walled-garden entry per valid host, in order.

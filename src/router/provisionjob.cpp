@@ -1,5 +1,6 @@
 #include "api/quillmorapi.h"
 #include "layoutscripts.h"
+#include "linkscripts.h"
 #include "routeros.h"
 #include "routertask.h"
 #include "ssh/sshclient.h"
@@ -9,51 +10,9 @@
 
 #include <QJsonArray>
 #include <QJsonObject>
-#include <QRegularExpression>
+#include <QScopeGuard>
 
 namespace {
-
-// Router steps: labels, scripts and limits.
-const char kLayoutLabel[] = "Building the standard hotspot layout on this new router...";
-const char kClearLabel[] = "Clearing a previous Quillmor link, if there was one...";
-const char kCreateLabel[] = "Creating the WireGuard interface...";
-const char kKeyLabel[] = "Reading the router key...";
-const char kAddressLabel[] = "Adding the tunnel address...";
-const char kPeerLabel[] = "Adding the Quillmor peer...";
-const char kRouteLabel[] = "Adding the route for %1...";
-const char kFirewallLabel[] = "Allowing the Quillmor link through the firewall...";
-const char kUserLabel[] = "Adding the management user...";
-const char kApiLabel[] = "Opening the API on the Quillmor link...";
-const char kSharedRulesLabel[] = "Adding the shared firewall rules...";
-
-const char kClearScript[] = R"(
-:do { /ip firewall filter remove [find comment="quillmor-onboard"] } on-error={}; :do { /ip firewall raw remove [find comment="quillmor-onboard"] } on-error={}; :do { /ip firewall address-list remove [find comment="quillmor-onboard"] } on-error={}; :do { /ip hotspot walled-garden ip remove [find comment="quillmor-onboard"] } on-error={}; :do { /ip route remove [find comment="quillmor-onboard"] } on-error={}; :do { /ip address remove [find comment="quillmor-onboard"] } on-error={}; :do { /interface wireguard peers remove [find comment="quillmor-onboard"] } on-error={}; :do { /interface wireguard remove [find comment="quillmor-onboard"] } on-error={}; :put "QM_DONE=1"
-)";
-const char kCreateScript[] =
-    "/interface wireguard add name=%1 listen-port=13231 comment=\"quillmor-onboard\"";
-const char kKeyScript[] =
-    ":put (\"QM_PUB=\" . [/interface wireguard get %1 public-key]); :put \"QM_DONE=1\"";
-const char kAddressScript[] =
-    "/ip address add address=%1 interface=%2 comment=\"quillmor-onboard\"";
-const char kPeerScript[] =
-    "/interface wireguard peers add interface=%1 public-key=%2 endpoint-address=%3 "
-    "endpoint-port=%4 allowed-address=%5 persistent-keepalive=%6s comment=\"quillmor-onboard\"";
-const char kRouteScript[] = "/ip route add dst-address=%1 gateway=%2 comment=\"quillmor-onboard\"";
-const char kFirewallScript[] = "/ip firewall filter add chain=input action=accept in-interface=%1 "
-                               "comment=\"quillmor-onboard\" place-before=0";
-const char kFirewallPlainScript[] =
-    "/ip firewall filter add chain=input action=accept in-interface=%1 "
-    "comment=\"quillmor-onboard\"";
-const char kUserScript[] =
-    ":if ([:len [/user find name=%1]] > 0) do={ /user set [find name=%1] password=%2 group=full; "
-    ":put \"QM_USER=updated\" } else={ /user add name=%1 group=full password=%2 "
-    "comment=\"quillmor-onboard\"; :put \"QM_USER=created\" }; :put \"QM_DONE=1\"";
-const char kApiRestrictScript[] = "/ip service set api disabled=no address=%1";
-const char kApiExtendScript[] = "/ip service set api disabled=no address=%1,%2";
-const char kApiEnableScript[] = "/ip service set api disabled=no";
-const char kHandshakeScript[] = R"(
-:do { :put ("QM_HS=" . [/interface wireguard peers get [find comment="quillmor-onboard"] last-handshake]) } on-error={ :put "QM_HS=" }; :put "QM_DONE=1"
-)";
 
 constexpr int kLayoutTimeoutMs = 60000;
 constexpr int kClearTimeoutMs = 25000;
@@ -63,17 +22,19 @@ constexpr int kHandshakeTimeoutMs = 15000;
 constexpr int kListenPort = 13231;
 constexpr int kDefaultKeepalive = 25;
 constexpr int kWaitAttempts = 8;
-constexpr int kWaitPauseSeconds = 4;
+// After the layout the router first has to get its uplink back on ether1-WAN.
+constexpr int kLayoutWaitAttempts = 30;
+constexpr int kWaitPauseMs = 4000;
 
 // The job's own sentences.
 const char kNotReady[] = "This router is not ready for the Quillmor link.";
-const char kLayoutDropped[] = "The connection dropped while the new layout was applied. If the old "
-                              "address no longer opens, try 172.16.0.1.";
 const char kLayoutDone[] =
     "Standard layout is on the router. Port 1 is ether1-WAN. The LAN is 172.16.0.1.";
+const char kLayoutSessionEnded[] =
+    "The router stopped answering this computer once the layout took its old address away, as "
+    "expected. The layout's own checks cannot be read from here.";
 const char kNoRouterKey[] = "The router did not return a WireGuard key.";
 const char kKeyReady[] = "Router key is ready.";
-const char kAsking[] = "Asking Quillmor for the tunnel...";
 const char kInterfaceLeft[] =
     " The WireGuard interface was left on the router. Connect again and retry.";
 const char kNoRouterId[] = "Quillmor did not return a router id.";
@@ -84,24 +45,37 @@ const char kNoNetworks[] = "Quillmor did not return the tunnel networks.";
 const char kBadNetwork[] = "Quillmor returned a network this app does not understand.";
 const char kNoCredentials[] =
     "Quillmor did not send the MikroTik username and password saved on this account.";
+const char kPasswordUnfit[] =
+    "The MikroTik password saved in Quillmor has a line break or another control character, "
+    "which a router password cannot hold. Change it in Quillmor management, then try again.";
 const char kNoSafeNetwork[] = "The tunnel is going in without a new management user. Quillmor did "
                               "not send a safe login network.";
 const char kUserCreated[] = "Router user %1 was created from this Quillmor account.";
 const char kUserUpdated[] = "Router user %1 now uses the password saved in Quillmor.";
-const char kApiLeftOpen[] =
-    "The API service was already open, so its address list was left as it is.";
-const char kApiListUnreadable[] = "The API service's address list on this router could not be "
-                                  "read safely, so it was not changed.";
+const char kUserUnconfirmed[] =
+    "The router did not confirm the management user, so the link was not finished.";
 const char kRulesRejected[] =
     "The shared firewall rules were not all accepted. The link is still being finished.";
 const char kWaiting[] = "Waiting for Quillmor to see the router (%1/8)...";
+const char kWaitingAfterLayout[] =
+    "Waiting for Quillmor to see the router on its new uplink (%1/30)...";
 const char kSeen[] = "Quillmor can see this router.";
+const char kSeenAfterLayout[] =
+    "Quillmor can see this router. It is now reached through Quillmor. This computer is on the "
+    "new hotspot network: unplug its cable and plug it in again to get a 172.16.x address.";
 const char kTunnelUp[] = "The tunnel is up. Quillmor has not confirmed it on the account yet. Give "
                          "it a minute, then check the router in Quillmor.";
 const char kStoppedWaiting[] =
     "Stopped waiting. The link is saved on the router. Leave the router online and check Quillmor.";
 const char kNoHandshake[] = "The link is saved, but there is no WireGuard handshake yet. Keep the "
                             "router online. Its upstream must allow UDP to %1:%2.";
+const char kNotSeenAfterLayout[] =
+    "The standard layout was sent and the Quillmor link is on the router, but Quillmor has not "
+    "seen the router yet. Check that the internet cable is in port 1 (ether1-WAN) and that the "
+    "line there gives the router an address, then check the router in Quillmor.";
+const char kStoppedAfterLayout[] =
+    "Stopped waiting. The standard layout was sent and the Quillmor link is on the router. Check "
+    "the internet cable in port 1 (ether1-WAN), then check the router in Quillmor.";
 
 QString text(const char *constant)
 {
@@ -124,8 +98,8 @@ void wipe(QString &secret)
     secret.clear();
 }
 
-// The layout removes the address the session came in on, so these failures mean the router
-// went away under the script, not that it refused it. OpenSSH reports a session the router
+// The layout removes the address the session came in on, so a session that went silent or was
+// dropped under it is how the layout ends on a real router. OpenSSH reports a session the router
 // closed in its own words, which name no router step, so those count as well.
 bool layoutConnectionDropped(const QString &error)
 {
@@ -209,34 +183,6 @@ QString chooseApiNetwork(const QJsonObject &answer, const LinkValues &link)
     return networkOf(link.interfaceAddress);
 }
 
-// The inspected list is the router's own text going back into a script, so each entry must be
-// a plain IPv4 or IPv6 address or prefix; anything else could split the value into more
-// arguments or commands.
-bool isPlainAddressList(const QStringList &entries)
-{
-    static const QRegularExpression ipv6(
-        QStringLiteral("^[0-9A-Fa-f]{0,4}(:[0-9A-Fa-f]{0,4}){2,7}(/[0-9]{1,3})?$"));
-    for (const QString &entry : entries) {
-        const bool ipv4 =
-            isValidIpv4Network(entry) || isValidIpv4Network(entry + QStringLiteral("/32"));
-        if (!ipv4 && !ipv6.match(entry).hasMatch())
-            return false;
-    }
-    return !entries.isEmpty();
-}
-
-QStringList walledHosts(const QVariantMap &options)
-{
-    QStringList hosts;
-    const QStringList parts = option(options, "walledHosts").split(QLatin1Char(','));
-    for (const QString &part : parts) {
-        const QString host = part.trimmed();
-        if (isValidHostName(host))
-            hosts << host;
-    }
-    return hosts;
-}
-
 bool showsHandshake(const QString &reading)
 {
     const QString hs = reading.trimmed();
@@ -256,240 +202,336 @@ bool confirmsOnline(const QJsonObject &router)
 
 } // namespace
 
-void RouterTask::provisionLink(SshClient &client)
+// One onboarding run: the steps of onboardSteps() in their order, each a small function that
+// returns whether the run goes on. Lives on the worker thread for the length of the job.
+class ProvisionSteps final
 {
-    const QVariantMap &options = m_provisionOptions;
-    const QString ifName = option(options, "ifName");
-    if (!flag(options, "ros7") || !isValidName(ifName)) {
-        m_lastError = option(options, "blocker");
-        if (m_lastError.isEmpty())
-            m_lastError = text(kNotReady);
-        failProvision();
-        return;
+public:
+    ProvisionSteps(RouterTask &task, SshClient &client)
+        : m_task(task)
+        , m_client(client)
+        , m_options(task.m_provisionOptions)
+    {
     }
 
-    // Our own sentences are logged once, then reported.
-    const auto failWith = [this](const QString &message) {
-        m_lastError = message;
-        emit logLine(m_lastError);
-        failProvision();
-    };
-    const auto step = [this, &client](const QString &script, const char *label, int timeoutMs,
-                                      QString *out = nullptr) {
-        return runScript(client, script, text(label), out, timeoutMs);
-    };
-
-    if (flag(options, "applyBase")) {
-        if (!step(buildBaseLayoutScript(option(options, "hotspotDns")), kLayoutLabel,
-                  kLayoutTimeoutMs)) {
-            if (layoutConnectionDropped(m_lastError))
-                m_lastError = text(kLayoutDropped);
-            failProvision();
+    void run()
+    {
+        if (!checkEntry()) {
+            m_task.failProvision();
             return;
         }
-        emit logLine(text(kLayoutDone));
-    }
-
-    if (!step(text(kClearScript).trimmed(), kClearLabel, kClearTimeoutMs) ||
-        !step(text(kCreateScript).arg(ifName), kCreateLabel, kStepTimeoutMs)) {
-        failProvision();
-        return;
-    }
-
-    QString keyOutput;
-    if (!step(text(kKeyScript).arg(ifName), kKeyLabel, kStepTimeoutMs, &keyOutput)) {
-        failProvision();
-        return;
-    }
-    const QString routerKey = parseMarkers(keyOutput).text(QStringLiteral("QM_PUB")).trimmed();
-    if (!isValidWireGuardKey(routerKey)) {
-        failWith(text(kNoRouterKey));
-        return;
-    }
-    emit logLine(text(kKeyReady));
-
-    QString siteName = m_routerName.trimmed();
-    if (siteName.isEmpty())
-        siteName = option(options, "identity");
-    const QJsonObject body{
-        {QStringLiteral("name"), siteName},
-        {QStringLiteral("identity"), option(options, "identity")},
-        {QStringLiteral("model"), option(options, "model")},
-        {QStringLiteral("ros_version"), option(options, "version")},
-        {QStringLiteral("public_key"), routerKey},
-        {QStringLiteral("listen_port"), kListenPort},
-        {QStringLiteral("fresh_router"), flag(options, "fresh")},
-        {QStringLiteral("management_username"), option(options, "mgmtUser")},
-    };
-
-    emit logLine(text(kAsking));
-    // Created here so that it lives on this thread; released on every way out of the job.
-    const auto api = std::make_unique<QuillmorApi>();
-    api->setToken(m_serviceToken);
-    api->setCancelCheck([this] { return isCancelled(); });
-    QJsonObject answer;
-    QString requestError;
-    if (!api->provisionRouter(body, &answer, &requestError)) {
-        failWith(requestError);
-        return;
-    }
-
-    const LinkValues link = readLinkValues(answer);
-    const QString problem = linkProblem(link);
-    if (!problem.isEmpty()) {
-        failWith(problem + text(kInterfaceLeft));
-        return;
-    }
-
-    if (!step(text(kAddressScript).arg(link.interfaceAddress, ifName), kAddressLabel,
-              kStepTimeoutMs) ||
-        !step(text(kPeerScript)
-                  .arg(ifName, quoteRouterOs(link.serverKey), quoteRouterOs(link.endpointHost),
-                       QString::number(link.endpointPort), link.networks.join(QLatin1Char(',')),
-                       QString::number(link.keepalive)),
-              kPeerLabel, kStepTimeoutMs)) {
-        failProvision();
-        return;
-    }
-    for (const QString &network : link.networks) {
-        // The default route stays in the peer's allowed addresses but must not replace the
-        // router's own uplink.
-        if (network == QLatin1String("0.0.0.0/0"))
-            continue;
-        if (!runScript(client, text(kRouteScript).arg(network, ifName),
-                       text(kRouteLabel).arg(network), nullptr, kStepTimeoutMs)) {
-            failProvision();
-            return;
-        }
-    }
-    if (!step(text(kFirewallScript).arg(ifName), kFirewallLabel, kStepTimeoutMs)) {
-        // An empty filter list has no position 0; the rule then goes in without one.
-        const QString error = m_lastError.toLower();
-        if (!(error.contains(QLatin1String("place-before")) ||
-              error.contains(QLatin1String("no such item"))) ||
-            !step(text(kFirewallPlainScript).arg(ifName), kFirewallLabel, kStepTimeoutMs)) {
-            failProvision();
-            return;
-        }
-    }
-
-    // Management login over the tunnel.
-    const QString apiNetwork = chooseApiNetwork(answer, link);
-    QString apiUser = QuillmorApi::firstText(answer, {QStringLiteral("api_username")});
-    if (!isValidName(apiUser))
-        apiUser = option(options, "mgmtUser");
-    QString apiPassword = QuillmorApi::firstText(answer, {QStringLiteral("api_password")});
-    if (apiPassword.isEmpty() || !isValidName(apiUser)) {
-        wipe(apiPassword);
-        failWith(text(kNoCredentials));
-        return;
-    }
-
-    if (!isUsableNetwork(apiNetwork)) {
-        emit logLine(text(kNoSafeNetwork));
-    } else {
-        QString userScript =
-            text(kUserScript).arg(quoteRouterOs(apiUser), quoteRouterOs(apiPassword));
-        QString userOutput;
-        const bool userDone = step(userScript, kUserLabel, kStepTimeoutMs, &userOutput);
-        wipe(userScript);
-        if (!userDone) {
-            wipe(apiPassword);
-            failProvision();
-            return;
-        }
-        const QString userResult = parseMarkers(userOutput).text(QStringLiteral("QM_USER"));
-        const bool userKnown =
-            userResult == QLatin1String("created") || userResult == QLatin1String("updated");
-        if (userResult == QLatin1String("created"))
-            emit logLine(text(kUserCreated).arg(apiUser));
-        else if (userResult == QLatin1String("updated"))
-            emit logLine(text(kUserUpdated).arg(apiUser));
-
-        if (userKnown) {
-            const QString list = option(options, "apiAddress").trimmed();
-            const bool openToAll = list.isEmpty() || list == QLatin1String("0.0.0.0/0");
-            QString apiScript;
-            if (openToAll) {
-                if (flag(options, "fresh") || flag(options, "apiDisabled"))
-                    apiScript = text(kApiRestrictScript).arg(apiNetwork);
-                else
-                    emit logLine(text(kApiLeftOpen));
-            } else {
-                QStringList entries = list.split(QLatin1Char(','));
-                for (QString &entry : entries)
-                    entry = entry.trimmed();
-                // Whole entries only: 10.20.0.0/16 inside 110.20.0.0/16 is another network.
-                if (entries.contains(apiNetwork)) {
-                    apiScript = text(kApiEnableScript);
-                } else if (isPlainAddressList(entries)) {
-                    apiScript = text(kApiExtendScript).arg(list, apiNetwork);
-                } else {
-                    wipe(apiPassword);
-                    failWith(text(kApiListUnreadable));
-                    return;
-                }
-            }
-            if (!apiScript.isEmpty() && !step(apiScript, kApiLabel, kStepTimeoutMs)) {
-                wipe(apiPassword);
-                failProvision();
+        for (const OnboardStep step : onboardSteps(flag(m_options, "applyBase"))) {
+            if (!runStep(step)) {
+                m_task.failProvision();
                 return;
             }
         }
+        report();
     }
 
-    if (!step(buildSharedRulesScript(walledHosts(options)), kSharedRulesLabel,
-              kSharedRulesTimeoutMs)) {
-        emit logLine(text(kRulesRejected));
-        m_lastError.clear();
-    }
-
-    wipe(apiPassword);
-
-    bool handshakeSeen = false;
-    bool online = false;
-    QString message;
-    const QString handshakeScript = text(kHandshakeScript).trimmed();
-    for (int attempt = 1; !isCancelled(); ++attempt) {
-        QString reading;
-        if (runScript(client, handshakeScript, QString(), &reading, kHandshakeTimeoutMs))
-            handshakeSeen = showsHandshake(parseMarkers(reading).text(QStringLiteral("QM_HS")));
-        QJsonObject router;
-        if (api->fetchRouter(link.routerId, &router) && confirmsOnline(router)) {
-            online = true;
-            message = text(kSeen);
-            break;
+private:
+    bool runStep(OnboardStep step)
+    {
+        switch (step) {
+        case OnboardStep::ClearEarlierLink:
+            return script(clearLinkScript(), step, kClearTimeoutMs);
+        case OnboardStep::CreateInterface:
+            return script(createInterfaceScript(m_ifName), step, kStepTimeoutMs);
+        case OnboardStep::ReadRouterKey:
+            return readRouterKey();
+        case OnboardStep::AskService:
+            return askService();
+        case OnboardStep::TunnelAddress:
+            return script(tunnelAddressScript(m_link.interfaceAddress, m_ifName), step,
+                          kStepTimeoutMs);
+        case OnboardStep::Peer:
+            return script(peerScript(m_ifName, m_link.serverKey, m_link.endpointHost,
+                                     QString::number(m_link.endpointPort), m_link.networks,
+                                     QString::number(m_link.keepalive)),
+                          step, kStepTimeoutMs);
+        case OnboardStep::Routes:
+            return addRoutes();
+        case OnboardStep::InputRule:
+            return allowInput();
+        case OnboardStep::ManagementUser:
+            return addManagementUser();
+        case OnboardStep::ApiService:
+            return openApiService();
+        case OnboardStep::SharedRules:
+            addSharedRules();
+            return true;
+        case OnboardStep::StandardLayout:
+            return applyLayout();
+        case OnboardStep::WaitForService:
+            if (m_layoutSent)
+                waitForServiceOnly();
+            else
+                waitForHandshakeAndService();
+            return true;
         }
-        emit logLine(text(kWaiting).arg(attempt));
-        if (attempt == kWaitAttempts)
-            break;
-        (void)pauseUnlessCancelled(kWaitPauseSeconds * 1000);
-    }
-    const QString endpointPort = QString::number(link.endpointPort);
-    if (!online) {
-        if (handshakeSeen)
-            message = text(kTunnelUp);
-        else if (isCancelled())
-            message = text(kStoppedWaiting);
-        else
-            message = text(kNoHandshake).arg(link.endpointHost, endpointPort);
+        return false;
     }
 
-    QVariantMap result;
-    result.insert(QStringLiteral("routerId"), link.routerId);
-    result.insert(QStringLiteral("site"), siteName);
-    result.insert(QStringLiteral("address"), link.interfaceAddress);
-    result.insert(QStringLiteral("endpoint"),
-                  QStringLiteral("%1:%2").arg(link.endpointHost, endpointPort));
-    result.insert(QStringLiteral("online"), online);
-    result.insert(QStringLiteral("handshake"), handshakeSeen);
-    result.insert(QStringLiteral("message"), message);
-    if (answer.contains(QLatin1String("router_limit")))
-        result.insert(QStringLiteral("routerLimit"),
-                      answer.value(QLatin1String("router_limit")).toInt(0));
-    if (answer.contains(QLatin1String("routers_used")))
-        result.insert(QStringLiteral("routersUsed"),
-                      answer.value(QLatin1String("routers_used")).toInt(0));
-    emit logLine(message);
-    emit provisionReady(true, QString(), result);
+    bool script(const QString &text, OnboardStep step, int timeoutMs, QString *out = nullptr)
+    {
+        return m_task.runScript(m_client, text, onboardStepLabel(step), out, timeoutMs);
+    }
+
+    // Our own sentences are logged once, then reported.
+    bool fail(const QString &message)
+    {
+        m_task.m_lastError = message;
+        emit m_task.logLine(message);
+        return false;
+    }
+
+    bool checkEntry()
+    {
+        m_ifName = option(m_options, "ifName");
+        if (flag(m_options, "ros7") && isValidName(m_ifName))
+            return true;
+        m_task.m_lastError = option(m_options, "blocker");
+        if (m_task.m_lastError.isEmpty())
+            m_task.m_lastError = text(kNotReady);
+        return false;
+    }
+
+    bool readRouterKey()
+    {
+        QString output;
+        if (!script(routerKeyScript(m_ifName), OnboardStep::ReadRouterKey, kStepTimeoutMs, &output))
+            return false;
+        m_routerKey = parseMarkers(output).text(QStringLiteral("QM_PUB")).trimmed();
+        if (!isValidWireGuardKey(m_routerKey))
+            return fail(text(kNoRouterKey));
+        emit m_task.logLine(text(kKeyReady));
+        return true;
+    }
+
+    bool askService()
+    {
+        m_siteName = m_task.m_routerName.trimmed();
+        if (m_siteName.isEmpty())
+            m_siteName = option(m_options, "identity");
+        const QJsonObject body{
+            {QStringLiteral("name"), m_siteName},
+            {QStringLiteral("identity"), option(m_options, "identity")},
+            {QStringLiteral("model"), option(m_options, "model")},
+            {QStringLiteral("ros_version"), option(m_options, "version")},
+            {QStringLiteral("public_key"), m_routerKey},
+            {QStringLiteral("listen_port"), kListenPort},
+            {QStringLiteral("fresh_router"), flag(m_options, "fresh")},
+            {QStringLiteral("management_username"), option(m_options, "mgmtUser")},
+        };
+
+        emit m_task.logLine(onboardStepLabel(OnboardStep::AskService));
+        // Created here so that it lives on this thread; released when the run ends.
+        m_api = std::make_unique<QuillmorApi>();
+        m_api->setToken(m_task.m_serviceToken);
+        m_api->setCancelCheck([this] { return m_task.isCancelled(); });
+        QString requestError;
+        if (!m_api->provisionRouter(body, &m_answer, &requestError))
+            return fail(requestError);
+
+        m_link = readLinkValues(m_answer);
+        const QString problem = linkProblem(m_link);
+        if (!problem.isEmpty())
+            return fail(problem + text(kInterfaceLeft));
+        return true;
+    }
+
+    bool addRoutes()
+    {
+        for (const QString &network : routedNetworks(m_link.networks)) {
+            if (!m_task.runScript(m_client, routeScript(network, m_ifName), routeStepLabel(network),
+                                  nullptr, kStepTimeoutMs))
+                return false;
+        }
+        return true;
+    }
+
+    bool allowInput()
+    {
+        if (script(inputRuleScript(m_ifName, true), OnboardStep::InputRule, kStepTimeoutMs))
+            return true;
+        // An empty filter list has no position 0; the rule then goes in without one.
+        const QString error = m_task.m_lastError.toLower();
+        return (error.contains(QLatin1String("place-before")) ||
+                error.contains(QLatin1String("no such item"))) &&
+               script(inputRuleScript(m_ifName, false), OnboardStep::InputRule, kStepTimeoutMs);
+    }
+
+    // The password lives only in this step and is wiped on every way out of it.
+    bool addManagementUser()
+    {
+        m_apiNetwork = chooseApiNetwork(m_answer, m_link);
+        m_apiUser = QuillmorApi::firstText(m_answer, {QStringLiteral("api_username")});
+        if (!isValidName(m_apiUser))
+            m_apiUser = option(m_options, "mgmtUser");
+        // Exactly as the service holds it: a trimmed password would lock the service out.
+        const QJsonValue sent = m_answer.value(QLatin1String("api_password"));
+        QString password = sent.isString() ? sent.toString() : QString();
+        // The answer stays for the result; the password has no business there any longer.
+        m_answer.remove(QLatin1String("api_password"));
+        QString userScript;
+        const auto wipeOnExit = qScopeGuard([&password, &userScript] {
+            wipe(password);
+            wipe(userScript);
+        });
+        if (password.trimmed().isEmpty() || !isValidName(m_apiUser))
+            return fail(text(kNoCredentials));
+        if (hasControlCharacter(password))
+            return fail(text(kPasswordUnfit));
+
+        if (!isUsableNetwork(m_apiNetwork)) {
+            emit m_task.logLine(text(kNoSafeNetwork));
+            return true;
+        }
+        userScript = managementUserScript(m_apiUser, password);
+        QString output;
+        if (!script(userScript, OnboardStep::ManagementUser, kStepTimeoutMs, &output))
+            return false;
+        const QString result = parseMarkers(output).text(QStringLiteral("QM_USER"));
+        if (result == QLatin1String("created"))
+            emit m_task.logLine(text(kUserCreated).arg(m_apiUser));
+        else if (result == QLatin1String("updated"))
+            emit m_task.logLine(text(kUserUpdated).arg(m_apiUser));
+        else
+            return fail(text(kUserUnconfirmed));
+        m_userReady = true;
+        return true;
+    }
+
+    bool openApiService()
+    {
+        if (!m_userReady)
+            return true;
+        const ApiServicePlan plan =
+            planApiService(option(m_options, "apiAddress"), flag(m_options, "fresh"),
+                           flag(m_options, "apiDisabled"), m_apiNetwork);
+        if (!plan.note.isEmpty())
+            emit m_task.logLine(plan.note);
+        return plan.script.isEmpty() ||
+               script(plan.script, OnboardStep::ApiService, kStepTimeoutMs);
+    }
+
+    void addSharedRules()
+    {
+        if (!script(buildSharedRulesScript(walledGardenHosts(option(m_options, "walledHosts"))),
+                    OnboardStep::SharedRules, kSharedRulesTimeoutMs)) {
+            emit m_task.logLine(text(kRulesRejected));
+            m_task.m_lastError.clear();
+        }
+    }
+
+    bool applyLayout()
+    {
+        if (script(buildBaseLayoutScript(option(m_options, "hotspotDns")),
+                   OnboardStep::StandardLayout, kLayoutTimeoutMs)) {
+            emit m_task.logLine(text(kLayoutDone));
+            m_layoutSent = true;
+            return true;
+        }
+        // The router's own refusal, read in full, or a cancel before it was sent, ends the run.
+        if (!layoutConnectionDropped(m_task.m_lastError))
+            return false;
+        m_task.m_lastError.clear();
+        emit m_task.logLine(text(kLayoutSessionEnded));
+        m_layoutSent = true;
+        return true;
+    }
+
+    bool serviceSeesRouter()
+    {
+        QJsonObject router;
+        return m_api->fetchRouter(m_link.routerId, &router) && confirmsOnline(router);
+    }
+
+    void waitForHandshakeAndService()
+    {
+        const QString reading = handshakeScript();
+        for (int attempt = 1; !m_task.isCancelled(); ++attempt) {
+            QString output;
+            if (m_task.runScript(m_client, reading, QString(), &output, kHandshakeTimeoutMs))
+                m_handshakeSeen =
+                    showsHandshake(parseMarkers(output).text(QStringLiteral("QM_HS")));
+            if (serviceSeesRouter()) {
+                m_online = true;
+                m_message = text(kSeen);
+                return;
+            }
+            emit m_task.logLine(text(kWaiting).arg(attempt));
+            if (attempt == kWaitAttempts || !m_task.pauseUnlessCancelled(kWaitPauseMs))
+                break;
+        }
+        if (m_handshakeSeen)
+            m_message = text(kTunnelUp);
+        else if (m_task.isCancelled())
+            m_message = text(kStoppedWaiting);
+        else
+            m_message =
+                text(kNoHandshake).arg(m_link.endpointHost, QString::number(m_link.endpointPort));
+    }
+
+    // This computer lost its path to the router with the layout, so only the service is asked.
+    void waitForServiceOnly()
+    {
+        for (int attempt = 1; !m_task.isCancelled(); ++attempt) {
+            if (serviceSeesRouter()) {
+                m_online = true;
+                m_message = text(kSeenAfterLayout);
+                return;
+            }
+            emit m_task.logLine(text(kWaitingAfterLayout).arg(attempt));
+            if (attempt == kLayoutWaitAttempts || !m_task.pauseUnlessCancelled(kWaitPauseMs))
+                break;
+        }
+        m_message = text(m_task.isCancelled() ? kStoppedAfterLayout : kNotSeenAfterLayout);
+    }
+
+    void report()
+    {
+        QVariantMap result;
+        result.insert(QStringLiteral("routerId"), m_link.routerId);
+        result.insert(QStringLiteral("site"), m_siteName);
+        result.insert(QStringLiteral("address"), m_link.interfaceAddress);
+        result.insert(
+            QStringLiteral("endpoint"),
+            QStringLiteral("%1:%2").arg(m_link.endpointHost, QString::number(m_link.endpointPort)));
+        result.insert(QStringLiteral("online"), m_online);
+        result.insert(QStringLiteral("handshake"), m_handshakeSeen);
+        result.insert(QStringLiteral("message"), m_message);
+        if (m_layoutSent)
+            result.insert(QStringLiteral("layout"), true);
+        if (m_answer.contains(QLatin1String("router_limit")))
+            result.insert(QStringLiteral("routerLimit"),
+                          m_answer.value(QLatin1String("router_limit")).toInt(0));
+        if (m_answer.contains(QLatin1String("routers_used")))
+            result.insert(QStringLiteral("routersUsed"),
+                          m_answer.value(QLatin1String("routers_used")).toInt(0));
+        emit m_task.logLine(m_message);
+        emit m_task.provisionReady(true, QString(), result);
+    }
+
+    RouterTask &m_task;
+    SshClient &m_client;
+    const QVariantMap &m_options;
+    QString m_ifName;
+    QString m_routerKey;
+    QString m_siteName;
+    std::unique_ptr<QuillmorApi> m_api;
+    QJsonObject m_answer;
+    LinkValues m_link;
+    QString m_apiNetwork;
+    QString m_apiUser;
+    bool m_userReady = false;
+    bool m_layoutSent = false;
+    bool m_handshakeSeen = false;
+    bool m_online = false;
+    QString m_message;
+};
+
+void RouterTask::provisionLink(SshClient &client)
+{
+    ProvisionSteps(*this, client).run();
 }

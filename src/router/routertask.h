@@ -79,6 +79,8 @@ protected:
     void run() override;
 
 private:
+    friend class ProvisionSteps;
+
     bool beginJob(JobKind kind, const RouterLogin &login);
     void emitBusyRefusal(JobKind kind);
     void clearSecrets();

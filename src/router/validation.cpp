@@ -112,3 +112,14 @@ QStringList jsonStringList(const QJsonValue &value)
     }
     return list;
 }
+
+bool hasControlCharacter(const QString &text)
+{
+    for (const QChar unit : text) {
+        const QChar::Category category = unit.category();
+        if (category == QChar::Other_Control || category == QChar::Separator_Line
+            || category == QChar::Separator_Paragraph)
+            return true;
+    }
+    return false;
+}

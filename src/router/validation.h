@@ -12,3 +12,6 @@
 [[nodiscard]] bool isUsableNetwork(const QString &text);
 [[nodiscard]] QString networkOf(const QString &text);
 [[nodiscard]] QStringList jsonStringList(const QJsonValue &value);
+
+// A line end, a tab or another control character: text a router value cannot hold as it is.
+[[nodiscard]] bool hasControlCharacter(const QString &text);

@@ -240,6 +240,7 @@ void MainWindow::wireControls()
     connect(m_dhcpButton, &QPushButton::clicked, this, &MainWindow::onWan);
     connect(m_pppoeButton, &QPushButton::clicked, this, &MainWindow::onWan);
     connect(m_provisionButton, &QPushButton::clicked, this, &MainWindow::onProvision);
+    connect(m_showCommandsButton, &QPushButton::clicked, this, &MainWindow::onShowCommands);
     const auto onRunChoiceToggled = [this](bool checked) {
         if (checked && m_currentPage == ReviewPage)
             buildReview();

@@ -82,6 +82,7 @@ private slots:
     void onConnect();
     void onWan();
     void onProvision();
+    void onShowCommands();
     void onLoadStations();
     void onInstallHotspot();
     void onInspectReady(bool ok, const QString &error, const QVariantMap &facts);
@@ -185,6 +186,8 @@ private:
     [[nodiscard]] QStringList knownSecrets() const;
     void restoreRecentSettings();
     void saveRecentSettings() const;
+    // The facts map with what the window adds before an onboarding run.
+    [[nodiscard]] QVariantMap runOptions(bool applyBase) const;
 
     QuillmorApi m_api;
     int m_currentPage = LoginPage;
@@ -199,6 +202,8 @@ private:
     bool m_waitCursorShown = false;
     QString m_savedRouterId;
     QString m_savedRouterName;
+    // After a full setup this computer has no path to the router; only the service reaches it.
+    bool m_reachedOnlyThroughService = false;
     QString m_chosenStationId;
     HotspotTarget m_localTarget; // the router the running hotspot job writes
     bool m_cancelAsked = false;
@@ -265,6 +270,7 @@ private:
     QPushButton *m_pppoeButton = nullptr;
     QPushButton *m_reviewBackButton = nullptr;
     QPushButton *m_provisionButton = nullptr;
+    QPushButton *m_showCommandsButton = nullptr;
 
     // Progress and done
     QLabel *m_progressTitle = nullptr;

@@ -59,22 +59,24 @@ void MainWindow::onProvision()
     if (m_fullSetupRadio->isChecked()) {
         const QString question =
             factBool(QStringLiteral("fresh"))
-                ? QStringLiteral("This removes the DHCP servers and IP addresses, then builds "
-                                 "Bridge-Network at 172.16.0.1 and uses port 1 as ether1-WAN. Do "
-                                 "this only on a router that is not serving customers.")
-                : QStringLiteral("This router is not empty. DHCP servers, IP addresses, the "
-                                 "hotspot, and PPPoE servers will be removed, then Bridge-Network "
-                                 "is built at 172.16.0.1 and port 1 becomes ether1-WAN. Anyone "
-                                 "using this router will drop.");
+                ? QStringLiteral("The Quillmor link is added first. Then the DHCP servers and IP "
+                                 "addresses are removed, Bridge-Network is built at 172.16.0.1 and "
+                                 "port 1 is used as ether1-WAN. This computer then loses its "
+                                 "connection to the router, and the router is managed through "
+                                 "Quillmor. Do this only on a router that is not serving "
+                                 "customers.")
+                : QStringLiteral("This router is not empty. The Quillmor link is added first. "
+                                 "Then DHCP servers, IP addresses, the hotspot, and PPPoE servers "
+                                 "will be removed, Bridge-Network is built at 172.16.0.1 and port "
+                                 "1 becomes ether1-WAN. Anyone using this router will drop. This "
+                                 "computer then loses its connection to the router, and the "
+                                 "router is managed through Quillmor.");
         if (!confirm(QStringLiteral("Build the full setup?"), question))
             return;
         applyBase = true;
     }
 
-    m_facts.insert(QStringLiteral("applyBase"), applyBase);
-    m_facts.insert(QStringLiteral("mgmtUser"), m_profile.mikrotikUsername.trimmed());
-    m_facts.insert(QStringLiteral("hotspotDns"), m_profile.hotspotDns);
-    m_facts.insert(QStringLiteral("walledHosts"), m_profile.walledHosts.join(QLatin1Char(',')));
+    m_facts = runOptions(applyBase);
 
     beginJobPage(QStringLiteral("Linking this router to Quillmor..."), ReviewPage);
     m_worker->startProvision(routerLogin(), m_facts, name, m_profile.token);
@@ -94,9 +96,20 @@ void MainWindow::onProvisionReady(bool ok, const QString &error, const QVariantM
         m_profile.routersUsed = result.value(QStringLiteral("routersUsed")).toInt();
     rememberLinkedRouter(result.value(QStringLiteral("routerId")).toString(),
                          result.value(QStringLiteral("site")).toString());
+    m_reachedOnlyThroughService = result.value(QStringLiteral("layout")).toBool();
     m_doneTitle->setText(result.value(QStringLiteral("online")).toBool()
                              ? QStringLiteral("Quillmor can see this router")
                              : QStringLiteral("The link is on the router"));
     m_doneText->setText(doneText(result));
     showPage(DonePage);
+}
+
+QVariantMap MainWindow::runOptions(bool applyBase) const
+{
+    QVariantMap options = m_facts;
+    options.insert(QStringLiteral("applyBase"), applyBase);
+    options.insert(QStringLiteral("mgmtUser"), m_profile.mikrotikUsername.trimmed());
+    options.insert(QStringLiteral("hotspotDns"), m_profile.hotspotDns);
+    options.insert(QStringLiteral("walledHosts"), m_profile.walledHosts.join(QLatin1Char(',')));
+    return options;
 }

@@ -1,12 +1,17 @@
 #include "mainwindow.h"
 
+#include "router/commandpreview.h"
 #include "router/routertask.h"
 #include "wizardrules.h"
 
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QFontDatabase>
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScrollArea>
@@ -124,11 +129,12 @@ QWidget *MainWindow::buildReviewPage()
     section->setObjectName(QStringLiteral("section"));
     layout->addWidget(section);
     m_fullSetupRadio =
-        new QRadioButton(QStringLiteral("Add the full setup, then WireGuard"), review.widget);
+        new QRadioButton(QStringLiteral("Add WireGuard, then the full setup"), review.widget);
     layout->addWidget(m_fullSetupRadio);
     layout->addWidget(makeLabel(
-        QStringLiteral("Rebuilds the bridge, hotspot at 172.16.0.1, pools, PPPoE, and services. "
-                       "DHCP servers and IP addresses are removed first."),
+        QStringLiteral("Once the link is in, rebuilds the bridge, hotspot at 172.16.0.1, pools, "
+                       "PPPoE, and services. DHCP servers and IP addresses are removed first. "
+                       "This computer then loses its connection to the router."),
         "muted", review.widget));
     m_wireguardOnlyRadio =
         new QRadioButton(QStringLiteral("Skip the setup and only add WireGuard"), review.widget);
@@ -175,6 +181,9 @@ QWidget *MainWindow::buildReviewPage()
     buttons->addWidget(m_reviewBackButton);
     buttons->addStretch(1);
     buttons->addWidget(buildSaveBackupButton(content));
+    m_showCommandsButton = new QPushButton(QStringLiteral("Show commands"), content);
+    m_showCommandsButton->setObjectName(QStringLiteral("secondary"));
+    buttons->addWidget(m_showCommandsButton);
     m_provisionButton = new QPushButton(QStringLiteral("Onboard this MikroTik"), content);
     m_provisionButton->setEnabled(false);
     buttons->addWidget(m_provisionButton);
@@ -246,6 +255,8 @@ void MainWindow::onInspectReady(bool ok, const QString &error, const QVariantMap
         return;
     }
     m_facts = facts;
+    // This computer reached the router, so the router is reachable from here again.
+    m_reachedOnlyThroughService = false;
     if (!m_profile.mikrotikUsername.isEmpty())
         m_facts.insert(QStringLiteral("mgmtUser"), m_profile.mikrotikUsername);
     if (!m_profile.hotspotDns.isEmpty())
@@ -255,7 +266,7 @@ void MainWindow::onInspectReady(bool ok, const QString &error, const QVariantMap
     m_routerNameEdit->setText(factString(QStringLiteral("identity")));
     m_reviewError->clear();
     // The page is not the review yet, so these toggles do not rebuild the text on their own.
-    const bool fullSetup = m_newRouterRadio->isChecked();
+    const bool fullSetup = fullSetupPreselected(m_facts, m_newRouterRadio->isChecked());
     if (fullSetup)
         m_fullSetupRadio->setChecked(true);
     else
@@ -300,6 +311,14 @@ void MainWindow::onWan()
         showErrorText(m_reviewError, QStringLiteral("Enter the PPPoE username and password."));
         return;
     }
+    // Sent exactly as typed or not at all: a login changed on its way would fail at the provider.
+    const QString pppoeProblem =
+        viaPppoe ? pppoeLoginProblem(m_pppoeUserEdit->text(), m_pppoePasswordEdit->text())
+                 : QString();
+    if (!pppoeProblem.isEmpty()) {
+        m_reviewError->setText(pppoeProblem);
+        return;
+    }
     const QString question =
         mode.startsWith(QLatin1String("split"))
             ? QStringLiteral("This removes port 1 from the LAN and uses it as the internet port. "
@@ -331,4 +350,25 @@ void MainWindow::onWanReady(bool ok, const QString &error, bool internet, bool h
         showErrorText(m_reviewError, error);
     }
     showPage(ReviewPage);
+}
+
+void MainWindow::onShowCommands()
+{
+    // Built from what is known now; nothing goes to the router or the service for it.
+    auto *dialog = new QDialog(this);
+    dialog->setObjectName(QStringLiteral("commandsWindow"));
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->setWindowTitle(QStringLiteral("Commands for this run"));
+    auto *layout = new QVBoxLayout(dialog);
+    auto *commands = new QPlainTextEdit(dialog);
+    commands->setObjectName(QStringLiteral("commandsText"));
+    commands->setReadOnly(true);
+    commands->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    commands->setPlainText(commandPreviewText(runOptions(m_fullSetupRadio->isChecked())));
+    layout->addWidget(commands);
+    auto *buttons = new QDialogButtonBox(QDialogButtonBox::Close, dialog);
+    connect(buttons, &QDialogButtonBox::rejected, dialog, &QDialog::reject);
+    layout->addWidget(buttons);
+    dialog->resize(760, 560);
+    dialog->open();
 }

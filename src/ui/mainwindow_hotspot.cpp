@@ -142,12 +142,16 @@ void MainWindow::onInstallHotspot()
         return;
     }
     if (!target.localFallback || !hasLocalLogin()) {
+        // After a full setup this computer has no path to the router, so none is suggested.
         m_hotspotNote->setText(
             error
-            + QStringLiteral("\n\nThe hotspot can block this computer. If the Quillmor link "
-                             "cannot reach the router, enter its address and password on the "
-                             "connect step. After a new layout that address is often "
-                             "172.16.0.1."));
+            + (m_reachedOnlyThroughService
+                   ? QStringLiteral("\n\nAfter the full setup only Quillmor reaches this "
+                                    "router. Check that Quillmor shows it online, then try again.")
+                   : QStringLiteral("\n\nThe hotspot can block this computer. If the Quillmor "
+                                    "link cannot reach the router, enter its address and password "
+                                    "on the connect step. After a new layout that address is "
+                                    "often 172.16.0.1.")));
         failOnProgressPage(error);
         return;
     }

@@ -123,8 +123,8 @@ RouterLogin MainWindow::routerLogin() const
 
 bool MainWindow::hasLocalLogin() const
 {
-    return !m_hostEdit->text().trimmed().isEmpty() && !m_userEdit->text().trimmed().isEmpty()
-           && !m_passwordEdit->text().isEmpty();
+    return !m_reachedOnlyThroughService && !m_hostEdit->text().trimmed().isEmpty()
+           && !m_userEdit->text().trimmed().isEmpty() && !m_passwordEdit->text().isEmpty();
 }
 
 void MainWindow::failOnProgressPage(const QString &error)

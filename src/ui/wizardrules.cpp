@@ -1,5 +1,7 @@
 #include "wizardrules.h"
 
+#include "router/validation.h"
+
 #include <QRegularExpression>
 #include <QStringList>
 #include <QUrl>
@@ -44,6 +46,25 @@ QString seatText(int routerLimit, int routersUsed)
         .arg(routerLimit);
 }
 
+bool fullSetupPreselected(const QVariantMap &facts, bool newRouterMode)
+{
+    return newRouterMode && factBool(facts, QStringLiteral("fresh"))
+           && !factBool(facts, QStringLiteral("replace"));
+}
+
+QString pppoeLoginProblem(const QString &user, const QString &password)
+{
+    if (user != user.trimmed() || hasControlCharacter(user)) {
+        return QStringLiteral("The PPPoE username has a blank at its start or end, or a line "
+                              "break or tab. Type it exactly as the internet provider gave it.");
+    }
+    if (hasControlCharacter(password)) {
+        return QStringLiteral("The PPPoE password has a line break or tab, which a router "
+                              "cannot hold. Type it exactly as the internet provider gave it.");
+    }
+    return QString();
+}
+
 QString reviewText(const QVariantMap &facts, const AccountProfile &profile, bool fullSetup)
 {
     QStringList lines;
@@ -65,11 +86,11 @@ QString reviewText(const QVariantMap &facts, const AccountProfile &profile, bool
     if (fullSetup) {
         lines << (factBool(facts, QStringLiteral("fresh"))
                       ? QStringLiteral("The full setup is selected. This router looks unused, so "
-                                       "the standard layout will be built, then the WireGuard "
-                                       "link.")
-                      : QStringLiteral("The full setup is selected. What is still on the router "
-                                       "will be removed, then the standard layout and the "
-                                       "WireGuard link are added."));
+                                       "the WireGuard link will be added, then the standard "
+                                       "layout will be built.")
+                      : QStringLiteral("The full setup is selected. The WireGuard link is added "
+                                       "first, then what is still on the router will be removed "
+                                       "and the standard layout is built."));
     } else {
         lines << QStringLiteral("WireGuard only is selected. DHCP, addresses, bridges, hotspot, and "
                                 "customers stay as they are.");
@@ -96,11 +117,14 @@ QString reviewText(const QVariantMap &facts, const AccountProfile &profile, bool
     lines << QString();
     if (fullSetup) {
         lines << QStringLiteral("On this new router only:")
-              << QStringLiteral("- DHCP servers and IP addresses are removed first")
+              << QStringLiteral("- After the link is in, DHCP servers and IP addresses are "
+                                "removed")
               << QStringLiteral("- Bridge-Network on ports 2 to 5, address 172.16.0.1/16")
               << QStringLiteral("- Port 1 renamed to ether1-WAN, with a DHCP client")
               << QStringLiteral("- Hotspot, PPPoE server, and the expiry pool")
-              << QStringLiteral("- API stays on for Quillmor. FTP and telnet are turned off.");
+              << QStringLiteral("- API stays on for Quillmor. FTP and telnet are turned off.")
+              << QStringLiteral("- This computer then loses its connection to the router. The "
+                                "router is managed through Quillmor.");
     } else {
         lines << QStringLiteral("Hotspot, PPPoE, queues, and port names stay as they are.")
               << QStringLiteral("The router is not factory reset.");

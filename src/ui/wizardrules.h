@@ -17,6 +17,12 @@
 [[nodiscard]] QString accountLabel(const AccountProfile &profile);
 [[nodiscard]] QString seatText(int routerLimit, int routersUsed);
 
+// The full setup is offered by default only for a new router that looks unused and unlinked.
+[[nodiscard]] bool fullSetupPreselected(const QVariantMap &facts, bool newRouterMode);
+
+// The sentence that refuses a PPPoE login a router would not get exactly as typed; empty if fine.
+[[nodiscard]] QString pppoeLoginProblem(const QString &user, const QString &password);
+
 [[nodiscard]] QString reviewText(const QVariantMap &facts, const AccountProfile &profile,
                                  bool fullSetup);
 

@@ -1,6 +1,7 @@
 #include "api/quillmorapi.h"
 #include "billingsim.h"
 #include "jobrecorder.h"
+#include "router/commandpreview.h"
 #include "router/routertask.h"
 #include "routersimfixture.h"
 
@@ -20,7 +21,8 @@ const char kCode[] = "123456";
 const char kProvisionPath[] = "/api/v1/desktop/routers/provision";
 const char kServerKey[] = "UnrOR307pe/zrpDakhQNDPHKcOim1fGFJqKScRHpLKA=";
 // Everything quoteRouterOs has to escape, and a command that must stay inside the literal.
-const char kApiPassword[] = "Api\"Pass$(x)\\;[/system reboot]\xc3\xa9";
+// Blanks at both ends: the router must get the password exactly as the service holds it.
+const char kApiPassword[] = " Api\"Pass$(x)\\;[/system reboot]\xc3\xa9 ";
 const char kInterfaceLeft[] =
     " The WireGuard interface was left on the router. Connect again and retry.";
 
@@ -88,9 +90,12 @@ private slots:
     void cleanup();
 
     void onboardsNewRouterUntilOnline();
-    void appliesStandardLayoutFirst();
-    void reportsLayoutFailures_data();
-    void reportsLayoutFailures();
+    void sendsLayoutLastAndSparesTheLink();
+    void takesLayoutSessionEndAsExpected_data();
+    void takesLayoutSessionEndAsExpected();
+    void reportsLayoutRefusal();
+    void refusedSeatLeavesRouterAsItWas();
+    void stopsWaitingAfterLayoutOnCancel();
     void replacesEarlierLink();
     void refusesRouterNotReady_data();
     void refusesRouterNotReady();
@@ -100,6 +105,8 @@ private slots:
     void linksWithoutUserWhenNoSafeNetwork();
     void failsWithoutRouterLogin_data();
     void failsWithoutRouterLogin();
+    void refusesUntrustedUserStep_data();
+    void refusesUntrustedUserStep();
     void opensApiToTheLink_data();
     void opensApiToTheLink();
     void endsWaitWithoutConfirmation_data();
@@ -109,7 +116,7 @@ private slots:
 
 private:
     [[nodiscard]] bool startBilling(const QJsonObject &link, int onlineAfterPolls = 1,
-                                    bool routerOnline = true);
+                                    bool routerOnline = true, int routersUsed = 1);
     [[nodiscard]] QString signIn();
     void startTowerProvision(RouterTask &task, const QVariantMap &options);
     [[nodiscard]] QStringList changingCommands() const;
@@ -134,7 +141,7 @@ void TestProvisionJob::cleanup()
 }
 
 bool TestProvisionJob::startBilling(const QJsonObject &link, int onlineAfterPolls,
-                                    bool routerOnline)
+                                    bool routerOnline, int routersUsed)
 {
     const QJsonObject scenario{
         {QStringLiteral("api_key"), QString::fromLatin1(kApiKey)},
@@ -146,7 +153,7 @@ bool TestProvisionJob::startBilling(const QJsonObject &link, int onlineAfterPoll
                                 {QStringLiteral("code"), QString::fromLatin1(kCode)},
                                 {QStringLiteral("isp_name"), QStringLiteral("Riverside Net")},
                                 {QStringLiteral("router_limit"), 3},
-                                {QStringLiteral("routers_used"), 1}}}}};
+                                {QStringLiteral("routers_used"), routersUsed}}}}};
     m_billing = std::make_unique<BillingSim>();
     QString error;
     if (!m_billing->start(scenario, 0, &error)) {
@@ -269,6 +276,16 @@ void TestProvisionJob::onboardsNewRouterUntilOnline()
         QStringLiteral("Quillmor can see this router."),
     };
     QCOMPARE(provision.lines, expectedLog);
+    // The command preview names the same steps in the same order as the run logged them.
+    qsizetype previous = -1;
+    for (const PlannedScript &planned : plannedOnboardScripts(options)) {
+        if (planned.script.isEmpty() || planned.label.contains(QLatin1Char('<')) ||
+            planned.script.contains(QLatin1String("last-handshake")))
+            continue;
+        const qsizetype at = provision.lines.indexOf(planned.label);
+        QVERIFY2(at > previous, qPrintable(planned.label));
+        previous = at;
+    }
 
     // The request carries exactly what the service needs, with the router's own key.
     const QList<BillingSimRequest> sent =
@@ -348,36 +365,64 @@ void TestProvisionJob::onboardsNewRouterUntilOnline()
     QVERIFY(!log.contains(QLatin1String("Api\"Pass")));
 }
 
-void TestProvisionJob::appliesStandardLayoutFirst()
+namespace {
+
+const char kLayoutLabel[] = "Building the standard hotspot layout on this new router...";
+const char kSessionEnded[] =
+    "The router stopped answering this computer once the layout took its old address away, as "
+    "expected. The layout's own checks cannot be read from here.";
+const char kSeenAfterLayout[] =
+    "Quillmor can see this router. It is now reached through Quillmor. This computer is on the "
+    "new hotspot network: unplug its cable and plug it in again to get a 172.16.x address.";
+
+// The commands the router ran from the layout's first statement on.
+QStringList commandsFromLayout(const QStringList &commands)
 {
-    // A session that came in on another address survives the layout.
+    const qsizetype first = commands.indexOf(QStringLiteral("/ip/hotspot/remove"));
+    return first < 0 ? QStringList() : commands.mid(first);
+}
+
+} // namespace
+
+void TestProvisionJob::sendsLayoutLastAndSparesTheLink()
+{
+    // The session survives here only so that the layout's own answer can be read; the answer
+    // comes after 7 s, longer than a short step limit would wait.
     QVERIFY(m_router.start(
         QStringLiteral("new-router"),
         {{QStringLiteral("session"),
           QJsonObject{{QStringLiteral("address"), QStringLiteral("192.168.88.1")},
-                      {QStringLiteral("onAddressRemoved"), QStringLiteral("ignore")}}}}));
+                      {QStringLiteral("onAddressRemoved"), QStringLiteral("ignore")}}},
+         {QStringLiteral("faults"),
+          QJsonArray{QJsonObject{{QStringLiteral("command"), QStringLiteral("port=8777")},
+                                 {QStringLiteral("delayMs"), 7000}}}}}));
     QVERIFY(startBilling(defaultLink()));
     Worker worker;
     RouterTask &task = worker.task;
     JobRecorder recorder(task);
     startTowerProvision(task, layoutOptions());
-    WAIT_FOR_JOB_END(task, recorder, 90000);
+    WAIT_FOR_JOB_END(task, recorder, 120000);
 
     QCOMPARE(recorder.errors.first(), QString());
-    QCOMPARE(
-        recorder.lines.mid(2, 3),
-        (QStringList{QStringLiteral("Building the standard hotspot layout on this new "
-                                    "router..."),
-                     QStringLiteral("Standard layout is on the router. Port 1 is ether1-WAN. "
-                                    "The LAN is 172.16.0.1."),
-                     QStringLiteral("Clearing a previous Quillmor link, if there was one...")}));
+    QCOMPARE(recorder.payload.value(QStringLiteral("layout")).toBool(), true);
+    QCOMPARE(recorder.payload.value(QStringLiteral("online")).toBool(), true);
+    const qsizetype rules =
+        recorder.lines.indexOf(QStringLiteral("Adding the shared firewall rules..."));
+    QVERIFY(rules > 0);
+    // The whole link, accepted by the service, before the layout; nothing over SSH after it.
+    QVERIFY(recorder.lines.indexOf(QStringLiteral("Asking Quillmor for the tunnel...")) < rules);
+    QCOMPARE(recorder.lines.mid(rules + 1),
+             (QStringList{QString::fromLatin1(kLayoutLabel),
+                          QStringLiteral("Standard layout is on the router. Port 1 is ether1-WAN. "
+                                         "The LAN is 172.16.0.1."),
+                          QString::fromLatin1(kSeenAfterLayout)}));
+    const QStringList afterLayout = commandsFromLayout(m_router.commandsRun());
+    QVERIFY(!afterLayout.isEmpty());
+    QVERIFY2(afterLayout.filter(QStringLiteral("wireguard")).isEmpty(),
+             qPrintable(afterLayout.join(QLatin1Char(' '))));
+
     QVERIFY(m_router.engine()->hasAddress(QStringLiteral("172.16.0.1")));
     QVERIFY(!m_router.engine()->hasAddress(QStringLiteral("192.168.88.1")));
-    QCOMPARE(
-        menuCount(QStringLiteral("/interface bridge"), {QStringLiteral("name=Bridge-Network")}), 1);
-    QCOMPARE(menuCount(QStringLiteral("/interface ethernet"),
-                       {QStringLiteral("default-name=ether1"), QStringLiteral("name=ether1-WAN")}),
-             1);
     QCOMPARE(menuCount(QStringLiteral("/interface bridge port"),
                        {QStringLiteral("bridge=Bridge-Network")}),
              4);
@@ -385,35 +430,75 @@ void TestProvisionJob::appliesStandardLayoutFirst()
                        {QStringLiteral("dns-name=login.riverside.net"),
                         QStringLiteral("name=quillmor-server")}),
              1);
-    // The link comes after the layout, so the layout's wipe cannot take it away.
-    QCOMPARE(menuCount(QStringLiteral("/ip address"), {QStringLiteral("address=10.20.0.5/32")}), 1);
+    // The layout spares the link it follows.
+    QCOMPARE(menuCount(QStringLiteral("/ip address"), {QStringLiteral("address=10.20.0.5/32"),
+                                                       QStringLiteral("interface=quillmor")}),
+             1);
+    QCOMPARE(menuCount(QStringLiteral("/ip route"), {QStringLiteral("dst-address=10.20.0.0/16"),
+                                                     QStringLiteral("gateway=quillmor")}),
+             1);
+    QCOMPARE(m_router.menuLines(QStringLiteral("/interface wireguard peers")).size(), 1);
+    QVERIFY(m_router.engine()->authenticate(QStringLiteral("quillmor-api"),
+                                            QString::fromUtf8(kApiPassword)));
+    QCOMPARE(m_router.routerSays(QStringLiteral(":put [/ip service get api address]")),
+             QStringLiteral("10.20.0.0/16"));
 }
 
-void TestProvisionJob::reportsLayoutFailures_data()
+void TestProvisionJob::takesLayoutSessionEndAsExpected_data()
 {
     QTest::addColumn<QJsonObject>("changes");
-    QTest::addColumn<QString>("error");
 
-    // The wizard's own session address goes with the layout's wipe and the connection drops.
-    QTest::newRow("connection dropped")
-        << QJsonObject()
-        << QStringLiteral("The connection dropped while the new layout was applied. If the old "
-                          "address no longer opens, try 172.16.0.1.");
-    QTest::newRow("port not renamed")
-        << QJsonObject{{QStringLiteral("session"), QJsonValue::Null},
-                       {QStringLiteral("faults"),
-                        QJsonArray{QJsonObject{
-                            {QStringLiteral("command"), QStringLiteral("^/interface/ethernet/set")},
-                            {QStringLiteral("error"), QStringLiteral("failure: not allowed")}}}}}
-        << QStringLiteral("Building the standard hotspot layout on this new router... failed.");
+    // A router that closes the session under the layout.
+    QTest::newRow("session dropped") << QJsonObject{
+        {QStringLiteral("session"), QJsonValue::Null},
+        {QStringLiteral("faults"),
+         QJsonArray{QJsonObject{{QStringLiteral("command"), QStringLiteral("port=8777")},
+                                {QStringLiteral("drop"), true}}}}};
+    // The new router with the computer on ether2: the layout takes the session's address and
+    // port, and the session goes silent until the step's limit.
+    QTest::newRow("session silent") << QJsonObject();
 }
 
-void TestProvisionJob::reportsLayoutFailures()
+void TestProvisionJob::takesLayoutSessionEndAsExpected()
 {
     QFETCH(QJsonObject, changes);
-    QFETCH(QString, error);
 
     QVERIFY(m_router.start(QStringLiteral("new-router"), changes));
+    QVERIFY(startBilling(defaultLink(), 2));
+    Worker worker;
+    RouterTask &task = worker.task;
+    JobRecorder recorder(task);
+    startTowerProvision(task, layoutOptions());
+    WAIT_FOR_JOB_END(task, recorder, 150000);
+
+    QCOMPARE(recorder.errors.first(), QString());
+    QCOMPARE(recorder.oks.first(), true);
+    QCOMPARE(recorder.payload.value(QStringLiteral("message")).toString(),
+             QString::fromLatin1(kSeenAfterLayout));
+    QCOMPARE(recorder.payload.value(QStringLiteral("layout")).toBool(), true);
+    const qsizetype layout = recorder.lines.indexOf(QString::fromLatin1(kLayoutLabel));
+    QVERIFY(layout > 0);
+    // The runner's own line, then the job's sentence; the layout is never called done.
+    QCOMPARE(recorder.lines.mid(layout + 2),
+             (QStringList{QString::fromLatin1(kSessionEnded),
+                          QStringLiteral("Waiting for Quillmor to see the router on its new "
+                                         "uplink (1/30)..."),
+                          QString::fromLatin1(kSeenAfterLayout)}));
+    QVERIFY(
+        commandsFromLayout(m_router.commandsRun()).filter(QStringLiteral("wireguard")).isEmpty());
+    QVERIFY(m_router.engine()->hasAddress(QStringLiteral("10.20.0.5")));
+}
+
+void TestProvisionJob::reportsLayoutRefusal()
+{
+    // The session survives, so the layout's own failure marker is read and reported.
+    QVERIFY(m_router.start(
+        QStringLiteral("new-router"),
+        {{QStringLiteral("session"), QJsonValue::Null},
+         {QStringLiteral("faults"),
+          QJsonArray{
+              QJsonObject{{QStringLiteral("command"), QStringLiteral("^/interface/ethernet/set")},
+                          {QStringLiteral("error"), QStringLiteral("failure: not allowed")}}}}}));
     QVERIFY(startBilling(defaultLink()));
     Worker worker;
     RouterTask &task = worker.task;
@@ -421,11 +506,83 @@ void TestProvisionJob::reportsLayoutFailures()
     startTowerProvision(task, layoutOptions());
     WAIT_FOR_JOB_END(task, recorder, 90000);
 
+    const QString error =
+        QStringLiteral("Building the standard hotspot layout on this new router... failed.");
     QCOMPARE(recorder.oks.first(), false);
     QCOMPARE(recorder.errors.first(), error);
+    QCOMPARE(recorder.lines.last(), error);
     QVERIFY(recorder.payload.isEmpty());
-    QVERIFY(recorder.lines.filter(QStringLiteral("Clearing a previous")).isEmpty());
-    QVERIFY(m_billing->requestsTo(QString::fromLatin1(kProvisionPath)).isEmpty());
+    QVERIFY(recorder.lines.filter(QStringLiteral("Standard layout is on")).isEmpty());
+    QCOMPARE(m_billing->requestsTo(QString::fromLatin1(kProvisionPath)).size(), 1);
+}
+
+void TestProvisionJob::refusedSeatLeavesRouterAsItWas()
+{
+    QVERIFY(m_router.start(QStringLiteral("new-router")));
+    // Three of three seats in use.
+    QVERIFY(startBilling(defaultLink(), 1, true, 3));
+    const QStringList before = m_router.exportLines();
+    Worker worker;
+    RouterTask &task = worker.task;
+    JobRecorder recorder(task);
+    startTowerProvision(task, layoutOptions());
+    WAIT_FOR_JOB_END(task, recorder, 90000);
+
+    const QString error = QStringLiteral("This account has no free router seats. Ask Quillmor for "
+                                         "more WireGuard configurations.");
+    QCOMPARE(recorder.oks.first(), false);
+    QCOMPARE(recorder.errors.first(), error);
+    QVERIFY(recorder.lines.filter(QString::fromLatin1(kLayoutLabel)).isEmpty());
+    // Only the new WireGuard interface differs; nothing of the layout ran. The export's
+    // time stamp is no part of the router.
+    const QStringList after = m_router.exportLines();
+    QStringList added;
+    for (const QString &line : after) {
+        if (!before.contains(line) && !line.startsWith(QLatin1Char('#')))
+            added << line;
+    }
+    QStringList removed;
+    for (const QString &line : before) {
+        if (!after.contains(line) && !line.startsWith(QLatin1Char('#')))
+            removed << line;
+    }
+    QVERIFY2(removed.isEmpty(), qPrintable(removed.join(QLatin1Char('\n'))));
+    // The interface, under its menu line when it is the router's first WireGuard interface.
+    added.removeAll(QStringLiteral("/interface wireguard"));
+    QCOMPARE(added.size(), 1);
+    QVERIFY2(added.first().contains(QLatin1String("listen-port=13231")), qPrintable(added.first()));
+    QVERIFY(commandsFromLayout(m_router.commandsRun()).isEmpty());
+}
+
+void TestProvisionJob::stopsWaitingAfterLayoutOnCancel()
+{
+    // Without a management path the layout's answer is read at once; the wait is the same.
+    QVERIFY(m_router.start(QStringLiteral("new-router"),
+                           {{QStringLiteral("session"), QJsonValue::Null}}));
+    QVERIFY(startBilling(defaultLink(), 1, false));
+    Worker worker;
+    RouterTask &task = worker.task;
+    JobRecorder recorder(task);
+    connect(&task, &RouterTask::logLine, this, [&task, &recorder](const QString &line) {
+        if (line.contains(QLatin1String("new uplink")) && !recorder.sinceCancel.isValid()) {
+            recorder.sinceCancel.start();
+            task.requestCancel();
+        }
+    });
+    startTowerProvision(task, layoutOptions());
+    WAIT_FOR_JOB_END(task, recorder, 90000);
+
+    const QString message = QStringLiteral(
+        "Stopped waiting. The standard layout was sent and the Quillmor link is on the router. "
+        "Check the internet cable in port 1 (ether1-WAN), then check the router in Quillmor.");
+    QCOMPARE(recorder.errors.first(), QString());
+    QCOMPARE(recorder.oks.first(), true);
+    QCOMPARE(recorder.payload.value(QStringLiteral("online")).toBool(), false);
+    QCOMPARE(recorder.payload.value(QStringLiteral("message")).toString(), message);
+    QCOMPARE(recorder.lines.filter(QStringLiteral("new uplink")).size(), 1);
+    QCOMPARE(recorder.lines.last(), message);
+    QVERIFY2(recorder.resultAfterCancelMs >= 0 && recorder.resultAfterCancelMs < 2000,
+             qPrintable(QString::number(recorder.resultAfterCancelMs)));
 }
 
 void TestProvisionJob::replacesEarlierLink()
@@ -696,6 +853,51 @@ void TestProvisionJob::failsWithoutRouterLogin()
     QVERIFY(!changingCommands().contains(QStringLiteral("/ip/service/set")));
 }
 
+void TestProvisionJob::refusesUntrustedUserStep_data()
+{
+    QTest::addColumn<QJsonObject>("changes");
+    QTest::addColumn<QJsonObject>("link");
+    QTest::addColumn<QString>("error");
+
+    // A router password cannot hold a line end; dropping it would lock the service out.
+    QTest::newRow("line end in the password")
+        << QJsonObject()
+        << QJsonObject{{QStringLiteral("api_password"), QStringLiteral("first\nsecond")}}
+        << QStringLiteral("The MikroTik password saved in Quillmor has a line break or another "
+                          "control character, which a router password cannot hold. Change it in "
+                          "Quillmor management, then try again.");
+    // The router stopped the script with a text that is no RouterOS error phrase.
+    QTest::newRow("user step without its marker")
+        << QJsonObject{{QStringLiteral("faults"),
+                        QJsonArray{
+                            QJsonObject{{QStringLiteral("command"), QStringLiteral("^/user/add")},
+                                        {QStringLiteral("error"), QStringLiteral("interrupted")}}}}}
+        << QJsonObject()
+        << QStringLiteral("The router did not confirm the management user, so the link was not "
+                          "finished.");
+}
+
+void TestProvisionJob::refusesUntrustedUserStep()
+{
+    QFETCH(QJsonObject, changes);
+    QFETCH(QJsonObject, link);
+    QFETCH(QString, error);
+
+    QVERIFY(m_router.start(QStringLiteral("new-router"), changes));
+    QVERIFY(startBilling(with(defaultLink(), link)));
+    Worker worker;
+    RouterTask &task = worker.task;
+    JobRecorder recorder(task);
+    startTowerProvision(task, newRouterOptions());
+    WAIT_FOR_JOB_END(task, recorder, 90000);
+
+    QCOMPARE(recorder.oks.first(), false);
+    QCOMPARE(recorder.errors.first(), error);
+    QCOMPARE(recorder.lines.last(), error);
+    QVERIFY(!changingCommands().contains(QStringLiteral("/ip/service/set")));
+    QVERIFY(recorder.lines.filter(QStringLiteral("shared firewall")).isEmpty());
+}
+
 void TestProvisionJob::opensApiToTheLink_data()
 {
     QTest::addColumn<QString>("scenario");
@@ -703,6 +905,7 @@ void TestProvisionJob::opensApiToTheLink_data()
     QTest::addColumn<QString>("apiAfter");
     QTest::addColumn<QString>("line");
     QTest::addColumn<QString>("error");
+    QTest::addColumn<QJsonObject>("link");
 
     const QString opening = QStringLiteral("Opening the API on the Quillmor link...");
     QTest::newRow("restricted list extended")
@@ -710,39 +913,54 @@ void TestProvisionJob::opensApiToTheLink_data()
         << QVariantMap{{QStringLiteral("fresh"), false},
                        {QStringLiteral("apiAddress"),
                         QStringLiteral("192.168.88.0/24,10.9.0.0/16")}}
-        << QStringLiteral("192.168.88.0/24;10.9.0.0/16;10.20.0.0/16") << opening << QString();
+        << QStringLiteral("192.168.88.0/24;10.9.0.0/16;10.20.0.0/16") << opening << QString()
+        << QJsonObject();
     QTest::newRow("network already listed")
         << QStringLiteral("new-router")
         << QVariantMap{{QStringLiteral("fresh"), false},
                        {QStringLiteral("apiAddress"), QStringLiteral("10.20.0.0/16")},
                        {QStringLiteral("apiDisabled"), true}}
-        << QString() << opening << QString();
+        << QString() << opening << QString() << QJsonObject();
     // A longer network that merely contains the text of the tunnel's is another network.
     QTest::newRow("look-alike network")
         << QStringLiteral("new-router")
         << QVariantMap{{QStringLiteral("fresh"), false},
                        {QStringLiteral("apiAddress"), QStringLiteral("110.20.0.0/16")}}
-        << QStringLiteral("110.20.0.0/16;10.20.0.0/16") << opening << QString();
+        << QStringLiteral("110.20.0.0/16;10.20.0.0/16") << opening << QString() << QJsonObject();
     QTest::newRow("open service left alone")
         << QStringLiteral("new-router") << QVariantMap{{QStringLiteral("fresh"), false}}
         << QString()
         << QStringLiteral("The API service was already open, so its address list was left as it "
                           "is.")
-        << QString();
+        << QString() << QJsonObject();
     QTest::newRow("disabled service restricted")
         << QStringLiteral("new-router")
         << QVariantMap{{QStringLiteral("fresh"), false},
                        {QStringLiteral("apiDisabled"), true},
                        {QStringLiteral("apiAddress"), QStringLiteral(" 0.0.0.0/0 ")}}
-        << QStringLiteral("10.20.0.0/16") << opening << QString();
-    // The list goes back to the router as one value; text that would add arguments never does.
+        << QStringLiteral("10.20.0.0/16") << opening << QString() << QJsonObject();
+    // The list goes back to the router as one value; text that would add arguments never does,
+    // and the link is still finished.
     QTest::newRow("list with extra argument")
         << QStringLiteral("new-router")
         << QVariantMap{{QStringLiteral("fresh"), false},
                        {QStringLiteral("apiAddress"), QStringLiteral("192.168.88.0/24 port=1")}}
-        << QString() << QString()
+        << QString()
         << QStringLiteral("The API service's address list on this router could not be read "
-                          "safely, so it was not changed.");
+                          "safely, so it was not changed.")
+        << QString() << QJsonObject();
+    QTest::newRow("list rebuilt from trimmed entries")
+        << QStringLiteral("api-restricted")
+        << QVariantMap{{QStringLiteral("fresh"), false},
+                       {QStringLiteral("apiAddress"),
+                        QStringLiteral(" 192.168.88.0/24 ,10.9.0.0/16,")}}
+        << QStringLiteral("192.168.88.0/24;10.9.0.0/16;10.20.0.0/16") << opening << QString()
+        << QJsonObject();
+    // The service names the network it manages from; that, not a tunnel network, is let in.
+    QTest::newRow("API network of the service's choice")
+        << QStringLiteral("new-router") << QVariantMap{{QStringLiteral("fresh"), true}}
+        << QStringLiteral("10.99.0.0/24") << opening << QString()
+        << QJsonObject{{QStringLiteral("api_allow_from"), QStringLiteral("10.99.0.0/24")}};
 }
 
 void TestProvisionJob::opensApiToTheLink()
@@ -752,11 +970,12 @@ void TestProvisionJob::opensApiToTheLink()
     QFETCH(QString, apiAfter);
     QFETCH(QString, line);
     QFETCH(QString, error);
+    QFETCH(QJsonObject, link);
 
     QVERIFY(m_router.start(scenario));
     const QString apiBefore =
         m_router.routerSays(QStringLiteral(":put [/ip service get api address]"));
-    QVERIFY(startBilling(defaultLink()));
+    QVERIFY(startBilling(with(defaultLink(), link)));
     Worker worker;
     RouterTask &task = worker.task;
     JobRecorder recorder(task);

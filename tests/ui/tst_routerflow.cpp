@@ -1,8 +1,11 @@
 #include "billingsim.h"
+#include "router/layoutscripts.h"
 #include "router/routertask.h"
 #include "routersim.h"
 #include "ui/mainwindow.h"
 
+#include <QComboBox>
+#include <QDialog>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -18,6 +21,7 @@
 #include <QSpinBox>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 #include <memory>
 
@@ -30,6 +34,10 @@ const char kOfficeRouterId[] = "3ec86fbdf89aa34a5f95c699";
 const char kStationId[] = "92f0958d3cd09fcb3f4c5262";
 constexpr int kJobWaitMs = 40000;
 constexpr int kOnboardWaitMs = 120000;
+// The router password the service's link answer carries.
+const char kServicePassword[] = "Api-Pass-2024";
+// A run that ends with the standard layout waits for the router's session to end.
+constexpr int kFullSetupWaitMs = 150000;
 
 QJsonObject account(const char *number, int limit, bool withLogin)
 {
@@ -97,6 +105,12 @@ private slots:
     void wanRunChangesRouter();
     void cancelDuringRunAndNoSignOut();
     void closingDuringRunWaitsForWorker();
+    // On an account of their own, so that their routers stand in no other test's list.
+    void refusesPppoeLoginItWouldChange();
+    void showCommandsListsTheRunWithoutSendingIt();
+    void fullSetupEndsLinkedThroughTheService();
+    void wireGuardOnlyLeavesRouterInUseAsItIs();
+    void fullSetupQuestionDefaultsToNo();
     void onboardStaysReadyAfterHotspotCard_data();
     void onboardStaysReadyAfterHotspotCard();
     // Changes the account's saved routers, so it runs last.
@@ -142,7 +156,7 @@ void TestRouterFlow::initTestCase()
                      {QStringLiteral("api_allow_from"), QStringLiteral("10.20.0.0/16")}}},
         {QStringLiteral("accounts"),
          QJsonArray{account("100200", 3, true), account("100201", -1, true),
-                    account("100205", 3, false)}}};
+                    account("100205", 3, false), account("100210", 5, true)}}};
     QString error;
     QVERIFY2(m_billing.start(scenario, 0, &error), qPrintable(error));
     qputenv("QUILLMOR_BASE_URL", m_billing.baseUrl().toUtf8());
@@ -254,11 +268,8 @@ void TestRouterFlow::reviewOfRouter_data()
     const QString seats = QStringLiteral("WireGuard configs: 1 of 3. A new one is refused once "
                                          "that count is full.");
     const QString freshFull = QStringLiteral("The full setup is selected. This router looks "
-                                             "unused, so the standard layout will be built, then "
-                                             "the WireGuard link.");
-    const QString usedFull = QStringLiteral("The full setup is selected. What is still on the "
-                                            "router will be removed, then the standard layout and "
-                                            "the WireGuard link are added.");
+                                             "unused, so the WireGuard link will be added, then "
+                                             "the standard layout will be built.");
     const QString wgOnly = QStringLiteral("WireGuard only is selected. DHCP, addresses, bridges, "
                                           "hotspot, and customers stay as they are.");
     const QString replace = QStringLiteral("An Quillmor link is already here. That link will be "
@@ -271,13 +282,16 @@ void TestRouterFlow::reviewOfRouter_data()
     const QString shared = QStringLiteral("- Firewall rules for the blocked VPN address, "
                                           "disconnected clients, and hotspot DNS");
     const QStringList fullTail{QStringLiteral("On this new router only:"),
-                               QStringLiteral("- DHCP servers and IP addresses are removed first"),
+                               QStringLiteral("- After the link is in, DHCP servers and IP "
+                                              "addresses are removed"),
                                QStringLiteral("- Bridge-Network on ports 2 to 5, address "
                                               "172.16.0.1/16"),
                                QStringLiteral("- Port 1 renamed to ether1-WAN, with a DHCP client"),
                                QStringLiteral("- Hotspot, PPPoE server, and the expiry pool"),
                                QStringLiteral("- API stays on for Quillmor. FTP and telnet are "
-                                              "turned off.")};
+                                              "turned off."),
+                               QStringLiteral("- This computer then loses its connection to the "
+                                              "router. The router is managed through Quillmor.")};
     const QStringList onlyTail{
         QStringLiteral("Hotspot, PPPoE, queues, and port names stay as they are."),
         QStringLiteral("The router is not factory reset.")};
@@ -301,8 +315,8 @@ void TestRouterFlow::reviewOfRouter_data()
     QTest::newRow("RouterOS 6")
         << "ros6" << QByteArray("100200") << true
         << QStringList{mikrotik, QStringLiteral("Model: RB951Ui-2HnD"),
-                       QStringLiteral("RouterOS: 6.49.10"), online, seats, usedFull, QString(),
-                       added, path, rule, user, shared, QString()} + fullTail
+                       QStringLiteral("RouterOS: 6.49.10"), online, seats, wgOnly, QString(),
+                       added, path, rule, user, shared, QString()} + onlyTail
         << false
         << "WireGuard needs RouterOS 7. This router is running 6.49.10. Upgrade it, then run this "
            "setup again. Nothing was changed.";
@@ -358,7 +372,11 @@ void TestRouterFlow::reviewOfRouter()
     QCOMPARE(w.m_provisionButton->isEnabled(), onboard);
     QCOMPARE(w.m_reviewError->text(), error);
     QVERIFY(!w.m_internetCard->isVisibleTo(&w));
-    QCOMPARE(w.m_fullSetupRadio->isChecked(), newRouterMode);
+    // The full setup is offered by default only to a new router that looks unused.
+    QCOMPARE(w.m_fullSetupRadio->isChecked(),
+             lines.contains(QStringLiteral("On this new router only:")));
+    QCOMPARE(w.m_fullSetupRadio->isChecked(),
+             newRouterMode && w.m_facts.value(QStringLiteral("fresh")).toBool());
     QCOMPARE(w.m_routerNameEdit->text(), lines.first().mid(int(qstrlen("Router: "))));
     // Nothing of this was written to the router.
     QVERIFY(m_questions.isEmpty());
@@ -411,7 +429,7 @@ void TestRouterFlow::wanRunChangesRouter()
     QPushButton *run = viaPppoe ? w.m_pppoeButton : w.m_dhcpButton;
     QCOMPARE(run->text(), button);
     if (viaPppoe) {
-        w.m_pppoeUserEdit->setText(QStringLiteral(" line-42 "));
+        w.m_pppoeUserEdit->setText(QStringLiteral("line-42"));
         w.m_pppoePasswordEdit->setText(QStringLiteral("pp$secret"));
     }
     run->click();
@@ -495,6 +513,199 @@ void TestRouterFlow::closingDuringRunWaitsForWorker()
     m_window.reset();
     QVERIFY(worker.isNull());
     QVERIFY(clock.elapsed() < 20000);
+}
+
+void TestRouterFlow::refusesPppoeLoginItWouldChange()
+{
+    QVERIFY(startRouter(QStringLiteral("no-internet-bridged")));
+    signIn("100210");
+    connectRouter(true);
+    MainWindow &w = *m_window;
+    QCOMPARE(w.m_currentPage, 3);
+    const qsizetype commands = m_router->engine()->commandLog().size();
+    // Blanks around the name would have been cut off on the way to the router.
+    w.m_pppoeUserEdit->setText(QStringLiteral(" line-42 "));
+    w.m_pppoePasswordEdit->setText(QStringLiteral("pp$secret"));
+    w.m_pppoeButton->click();
+    QCOMPARE(w.m_reviewError->text(),
+             QStringLiteral("The PPPoE username has a blank at its start or end, or a line break "
+                            "or tab. Type it exactly as the internet provider gave it."));
+    QVERIFY(m_questions.isEmpty());
+    QCOMPARE(w.m_currentPage, 3);
+    QCOMPARE(m_router->engine()->commandLog().size(), commands);
+}
+
+void TestRouterFlow::showCommandsListsTheRunWithoutSendingIt()
+{
+    QVERIFY(startRouter(QStringLiteral("new-router")));
+    signIn("100210");
+    connectRouter(true);
+    MainWindow &w = *m_window;
+    QCOMPARE(w.m_currentPage, 3);
+    QVERIFY(w.m_fullSetupRadio->isChecked());
+    const qsizetype commands = m_router->engine()->commandLog().size();
+    m_billing.clearRequests();
+
+    w.m_showCommandsButton->click();
+    auto *dialog = w.findChild<QDialog *>(QStringLiteral("commandsWindow"));
+    QVERIFY(dialog);
+    auto *view = dialog->findChild<QPlainTextEdit *>(QStringLiteral("commandsText"));
+    QVERIFY(view && view->isReadOnly());
+    const QString shown = view->toPlainText();
+    // The layout goes last, exactly as the job builds it, after the link's steps.
+    QVERIFY2(shown.endsWith(
+                 buildBaseLayoutScript(w.m_profile.hotspotDns) +
+                 QStringLiteral("\n\nWaiting for Quillmor to see the router. This computer has "
+                                "no path to the router any more, so nothing else is sent to it.")),
+             qPrintable(shown));
+    QVERIFY(shown.indexOf(QLatin1String("Adding the shared firewall rules...")) <
+            shown.indexOf(QLatin1String("Building the standard hotspot layout")));
+    QVERIFY(
+        shown.contains(QLatin1String("address=<tunnel address from Quillmor> interface=quillmor")));
+    QVERIFY(shown.contains(QLatin1String("password=\"***\"")));
+    QVERIFY(!shown.contains(w.m_profile.mikrotikPassword));
+    QVERIFY(!shown.contains(QLatin1String(kRouterPassword)));
+
+    // WireGuard only: no layout, and the handshake reading closes the run.
+    dialog->close();
+    w.m_wireguardOnlyRadio->setChecked(true);
+    w.m_showCommandsButton->click();
+    QTRY_COMPARE(w.findChildren<QDialog *>(QStringLiteral("commandsWindow")).size(), 1);
+    const QString only = w.findChild<QDialog *>(QStringLiteral("commandsWindow"))
+                             ->findChild<QPlainTextEdit *>(QStringLiteral("commandsText"))
+                             ->toPlainText();
+    QVERIFY(!only.contains(QLatin1String("/ip hotspot remove")));
+    QVERIFY(only.contains(QLatin1String("last-handshake")));
+
+    // Nothing went to the router or the service to build either list.
+    QCOMPARE(m_router->engine()->commandLog().size(), commands);
+    QVERIFY(m_billing.requestsTo(QStringLiteral("/api/v1/desktop/routers/provision")).isEmpty());
+}
+
+void TestRouterFlow::fullSetupEndsLinkedThroughTheService()
+{
+    QVERIFY(startRouter(QStringLiteral("new-router")));
+    signIn("100210");
+    connectRouter(true);
+    MainWindow &w = *m_window;
+    QCOMPARE(w.m_currentPage, 3);
+    QVERIFY(w.m_fullSetupRadio->isChecked());
+    w.m_provisionButton->click();
+    QCOMPARE(m_questions, QStringList{QStringLiteral("Build the full setup?")});
+    QVERIFY2(m_questionTexts.first().contains(QLatin1String(
+                 "This computer then loses its connection to the router, and the router is "
+                 "managed through Quillmor.")),
+             qPrintable(m_questionTexts.first()));
+    QTRY_VERIFY_WITH_TIMEOUT(!w.m_busy, kFullSetupWaitMs);
+    QVERIFY2(w.m_currentPage == 5, qPrintable(w.m_progressTitle->text()));
+    QCOMPARE(w.m_doneTitle->text(), QStringLiteral("Quillmor can see this router"));
+    // The simulated router cut this computer's path under the layout, as a real one does.
+    QVERIFY(w.m_log->toPlainText().contains(
+        QLatin1String("The router stopped answering this computer once the layout took its old "
+                      "address away, as expected.")));
+    QVERIFY2(w.m_doneText->text().startsWith(QLatin1String(
+                 "Quillmor can see this router. It is now reached through Quillmor. This computer "
+                 "is on the new hotspot network")),
+             qPrintable(w.m_doneText->text()));
+
+    // Layout and link together on the router.
+    const QString exported = m_router->engine()->exportState();
+    QCOMPARE(exportSection(exported, QStringLiteral("/interface bridge port"))
+                 .filter(QStringLiteral("bridge=Bridge-Network"))
+                 .size(),
+             4);
+    const QStringList addresses = exportSection(exported, QStringLiteral("/ip address"));
+    QCOMPARE(addresses.filter(QStringLiteral("address=172.16.0.1/16")).size(), 1);
+    QCOMPARE(addresses.filter(QStringLiteral("address=10.20.0.5/32")).size(), 1);
+    QCOMPARE(exportSection(exported, QStringLiteral("/interface wireguard peers")).size(), 1);
+    QCOMPARE(exportSection(exported, QStringLiteral("/ip route"))
+                 .filter(QStringLiteral("dst-address=10.20.0.0/16"))
+                 .size(),
+             1);
+    QVERIFY(!exportSection(exported, QStringLiteral("/ip firewall filter"))
+                 .filter(QStringLiteral("in-interface=quillmor"))
+                 .isEmpty());
+    QCOMPARE(exportSection(exported, QStringLiteral("/ip firewall address-list"))
+                 .filter(QStringLiteral("blocked-vpn-servers"))
+                 .size(),
+             1);
+    QVERIFY(m_router->engine()->authenticate(QStringLiteral("quillmor-api"),
+                                             QLatin1String(kServicePassword)));
+    const QStringList services = exportSection(exported, QStringLiteral("/ip service"));
+    QVERIFY2(!services.filter(QStringLiteral("address=10.20.0.0/16")).isEmpty(),
+             qPrintable(services.join(QLatin1Char('\n'))));
+
+    // The layout is the last script the router got.
+    QStringList run;
+    const QJsonArray log = m_router->engine()->commandLog();
+    for (const QJsonValue &entry : log) {
+        const QJsonObject o = entry.toObject();
+        run << o.value(QStringLiteral("path")).toString() + QLatin1Char('/') +
+                   o.value(QStringLiteral("verb")).toString();
+    }
+    const qsizetype layout = run.indexOf(QStringLiteral("/ip/hotspot/remove"));
+    QVERIFY(layout > 0);
+    QVERIFY(run.mid(layout).filter(QStringLiteral("wireguard")).isEmpty());
+    QVERIFY(run.mid(0, layout).contains(QStringLiteral("/interface/wireguard/peers/add")));
+
+    // This computer has no path to the router any more: the login page goes through the service
+    // only, and a failed install does not send the operator to the router's address.
+    QVERIFY(!w.hasLocalLogin());
+    BillingSimOverride refused;
+    refused.status = 502;
+    refused.replaceBody = true;
+    refused.body = QByteArrayLiteral(R"({"message":"The router did not answer Quillmor."})");
+    m_billing.setOverride(
+        QStringLiteral("/api/v1/desktop/routers/%1/hotspot-install").arg(w.m_savedRouterId),
+        refused);
+    w.m_stationList->clear();
+    w.m_stationList->addItem(QStringLiteral("Main"), QStringLiteral("0123456789abcdef01234567"));
+    const qsizetype commands = m_router->engine()->commandLog().size();
+    w.onInstallHotspot();
+    m_billing.clearOverrides();
+    QTRY_VERIFY_WITH_TIMEOUT(!w.m_busy, kJobWaitMs);
+    QCOMPARE(w.m_hotspotNote->text(),
+             QStringLiteral("The router did not answer Quillmor.\n\nAfter the full setup only "
+                            "Quillmor reaches this router. Check that Quillmor shows it online, "
+                            "then try again."));
+    QCOMPARE(m_router->engine()->commandLog().size(), commands);
+}
+
+void TestRouterFlow::wireGuardOnlyLeavesRouterInUseAsItIs()
+{
+    QVERIFY(startRouter(QStringLiteral("in-use")));
+    signIn("100210");
+    connectRouter(false);
+    MainWindow &w = *m_window;
+    QCOMPARE(w.m_currentPage, 3);
+    QVERIFY(w.m_wireguardOnlyRadio->isChecked());
+    const QStringList hotspotBefore =
+        exportSection(m_router->engine()->exportState(), QStringLiteral("/ip hotspot"));
+    w.m_provisionButton->click();
+    QVERIFY(m_questions.isEmpty());
+    QTRY_VERIFY_WITH_TIMEOUT(!w.m_busy, kFullSetupWaitMs);
+    QVERIFY2(w.m_currentPage == 5, qPrintable(w.m_progressTitle->text()));
+    QVERIFY(w.m_doneText->text().startsWith(QLatin1String("Quillmor can see this router.\n\n")));
+    QCOMPARE(exportSection(m_router->engine()->exportState(), QStringLiteral("/ip hotspot")),
+             hotspotBefore);
+    QVERIFY(!w.m_log->toPlainText().contains(QLatin1String("standard hotspot layout")));
+    QVERIFY(w.hasLocalLogin());
+}
+
+void TestRouterFlow::fullSetupQuestionDefaultsToNo()
+{
+    // The window's own question box, not the test's answer.
+    MainWindow window;
+    QMessageBox::StandardButton defaultButton = QMessageBox::NoButton;
+    QTimer::singleShot(0, this, [&defaultButton] {
+        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        if (!box)
+            return;
+        defaultButton = box->standardButton(box->defaultButton());
+        box->button(QMessageBox::Yes)->click();
+    });
+    QVERIFY(window.confirm(QStringLiteral("Build the full setup?"), QStringLiteral("Sure?")));
+    QCOMPARE(defaultButton, QMessageBox::No);
 }
 
 void TestRouterFlow::onboardStaysReadyAfterHotspotCard_data()

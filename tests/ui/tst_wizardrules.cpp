@@ -10,7 +10,12 @@ class TestWizardRules final : public QObject
 
 private slots:
     void reviewOmitsUnknownModelAndLimit();
+    void reviewListsFullSetupOnlyWhenChosen_data();
     void reviewListsFullSetupOnlyWhenChosen();
+    void preselectsFullSetupOnlyForUnusedRouter_data();
+    void preselectsFullSetupOnlyForUnusedRouter();
+    void refusesPppoeLoginItWouldChange_data();
+    void refusesPppoeLoginItWouldChange();
     void decisions_data();
     void decisions();
     void internetCard_data();
@@ -66,24 +71,117 @@ void TestWizardRules::reviewOmitsUnknownModelAndLimit()
                                              "that count is full."));
 }
 
+void TestWizardRules::reviewListsFullSetupOnlyWhenChosen_data()
+{
+    QTest::addColumn<bool>("fresh");
+    QTest::addColumn<bool>("fullSetup");
+    QTest::addColumn<QString>("choice");
+    QTest::addColumn<QString>("ending");
+
+    const QString fullEnding = QStringLiteral(
+        "On this new router only:\n"
+        "- After the link is in, DHCP servers and IP addresses are removed\n"
+        "- Bridge-Network on ports 2 to 5, address 172.16.0.1/16\n"
+        "- Port 1 renamed to ether1-WAN, with a DHCP client\n"
+        "- Hotspot, PPPoE server, and the expiry pool\n"
+        "- API stays on for Quillmor. FTP and telnet are turned off.\n"
+        "- This computer then loses its connection to the router. The router is managed through "
+        "Quillmor.");
+    // The link goes in before the layout, and the review says so.
+    QTest::newRow("full setup, unused router")
+        << true << true
+        << QStringLiteral("The full setup is selected. This router looks unused, so the WireGuard "
+                          "link will be added, then the standard layout will be built.")
+        << fullEnding;
+    QTest::newRow("full setup, router in use")
+        << false << true
+        << QStringLiteral("The full setup is selected. The WireGuard link is added first, then "
+                          "what is still on the router will be removed and the standard layout "
+                          "is built.")
+        << fullEnding;
+    QTest::newRow("WireGuard only")
+        << false << false
+        << QStringLiteral("WireGuard only is selected. DHCP, addresses, bridges, hotspot, and "
+                          "customers stay as they are.")
+        << QStringLiteral("Hotspot, PPPoE, queues, and port names stay as they are.\n"
+                          "The router is not factory reset.");
+}
+
 void TestWizardRules::reviewListsFullSetupOnlyWhenChosen()
 {
+    QFETCH(bool, fresh);
+    QFETCH(bool, fullSetup);
+    QFETCH(QString, choice);
+    QFETCH(QString, ending);
+
     QVariantMap facts = readyFacts();
-    facts.insert(QStringLiteral("fresh"), false);
-    const QString full = reviewText(facts, signedInProfile(), true);
-    QVERIFY(full.contains(QLatin1String("The full setup is selected. What is still on the router "
-                                        "will be removed")));
-    QVERIFY(full.endsWith(QLatin1String("On this new router only:\n"
-                                        "- DHCP servers and IP addresses are removed first\n"
-                                        "- Bridge-Network on ports 2 to 5, address 172.16.0.1/16\n"
-                                        "- Port 1 renamed to ether1-WAN, with a DHCP client\n"
-                                        "- Hotspot, PPPoE server, and the expiry pool\n"
-                                        "- API stays on for Quillmor. FTP and telnet are turned "
-                                        "off.")));
-    const QString only = reviewText(facts, signedInProfile(), false);
-    QVERIFY(only.endsWith(QLatin1String("Hotspot, PPPoE, queues, and port names stay as they "
-                                        "are.\nThe router is not factory reset.")));
-    QVERIFY(!only.contains(QLatin1String("On this new router only:")));
+    facts.insert(QStringLiteral("fresh"), fresh);
+    const QString expected =
+        QStringLiteral("Router: MikroTik\nRouterOS: 7.14.3\nInternet: working\n") + choice +
+        QStringLiteral("\n\nWhat gets added:\n"
+                       "- WireGuard interface quillmor\n"
+                       "- A private path to Quillmor\n"
+                       "- One firewall rule so that path is allowed in\n"
+                       "- User quillmor, using the username and password "
+                       "saved in Quillmor. Winbox from the LAN stays "
+                       "allowed.\n"
+                       "- Firewall rules for the blocked VPN address, "
+                       "disconnected clients, and hotspot DNS\n\n") +
+        ending;
+    QCOMPARE(reviewText(facts, signedInProfile(), fullSetup), expected);
+}
+
+void TestWizardRules::preselectsFullSetupOnlyForUnusedRouter_data()
+{
+    QTest::addColumn<bool>("newRouterMode");
+    QTest::addColumn<bool>("fresh");
+    QTest::addColumn<bool>("replace");
+    QTest::addColumn<bool>("preselected");
+
+    QTest::newRow("new and unused") << true << true << false << true;
+    QTest::newRow("new mode, but customers") << true << false << false << false;
+    QTest::newRow("new mode, but a Quillmor link") << true << true << true << false;
+    QTest::newRow("in-use mode") << false << true << false << false;
+}
+
+void TestWizardRules::preselectsFullSetupOnlyForUnusedRouter()
+{
+    QFETCH(bool, newRouterMode);
+    QFETCH(bool, fresh);
+    QFETCH(bool, replace);
+    QFETCH(bool, preselected);
+
+    QVariantMap facts = readyFacts();
+    facts.insert(QStringLiteral("fresh"), fresh);
+    facts.insert(QStringLiteral("replace"), replace);
+    QCOMPARE(fullSetupPreselected(facts, newRouterMode), preselected);
+}
+
+void TestWizardRules::refusesPppoeLoginItWouldChange_data()
+{
+    QTest::addColumn<QString>("user");
+    QTest::addColumn<QString>("password");
+    QTest::addColumn<bool>("refused");
+
+    QTest::newRow("plain") << QStringLiteral("user@isp") << QStringLiteral("p a$s\"\\") << false;
+    QTest::newRow("blank after the user")
+        << QStringLiteral("user@isp ") << QStringLiteral("x") << true;
+    QTest::newRow("tab in the user") << QStringLiteral("user\t@isp") << QStringLiteral("x") << true;
+    QTest::newRow("line end in the password")
+        << QStringLiteral("user@isp") << QStringLiteral("pa\nss") << true;
+    QTest::newRow("DEL in the password")
+        << QStringLiteral("user@isp") << QStringLiteral("pa\x7fss") << true;
+    QTest::newRow("blanks kept in the password")
+        << QStringLiteral("user@isp") << QStringLiteral(" pass ") << false;
+}
+
+void TestWizardRules::refusesPppoeLoginItWouldChange()
+{
+    QFETCH(QString, user);
+    QFETCH(QString, password);
+    QFETCH(bool, refused);
+
+    QCOMPARE(!pppoeLoginProblem(user, password).isEmpty(), refused);
 }
 
 void TestWizardRules::decisions_data()
