@@ -137,6 +137,8 @@ void RouterTask::run()
 {
     auto client = std::make_unique<SshClient>();
     client->setCancelFlag(&m_cancelRequested);
+    connect(client.get(), &SshClient::hostKeyForgotten, this, &RouterTask::logLine,
+            Qt::DirectConnection);
 
     emit logLine(QStringLiteral("Signing in to the router..."));
     QString error;
