@@ -49,10 +49,12 @@ QString redactSecrets(const QString &text)
     static const QRegularExpression privateKey(
             QStringLiteral(R"(private-key="(?:[^"\\]|\\[\s\S]?)*"?)"));
     static const QRegularExpression barePassword(QStringLiteral(R"(password=(?!")\S+)"));
+    static const QRegularExpression barePrivateKey(QStringLiteral(R"(private-key=(?!")\S+)"));
     QString shown = text;
     shown.replace(password, QStringLiteral("password=\"***\""));
     shown.replace(privateKey, QStringLiteral("private-key=\"***\""));
     shown.replace(barePassword, QStringLiteral("password=***"));
+    shown.replace(barePrivateKey, QStringLiteral("private-key=***"));
     return shown;
 }
 

@@ -198,6 +198,8 @@ void TestRouterOs::masksSecretLiterals_data()
                               << QStringLiteral("user=a password=*** next");
     QTest::newRow("unquotedAfterQuoted") << QStringLiteral("password=\"a\" password=b")
                                          << QStringLiteral("password=\"***\" password=***");
+    QTest::newRow("unquotedPrivateKey") << QStringLiteral("private-key=\\\"c x")
+                                        << QStringLiteral("private-key=*** x");
     QTest::newRow("emptyUnquotedKept") << QStringLiteral("password= x") << QStringLiteral("password= x");
     QTest::newRow("cutOffLiteral") << QStringLiteral("add password=\"s3cr")
                                    << QStringLiteral("add password=\"***\"");
