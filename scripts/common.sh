@@ -9,6 +9,7 @@ QUILLMOR_PACKAGES=(
     qt6-base-dev qt6-base-dev-tools libgl-dev
     libssh-dev openssh-client
     fonts-dejavu-core
+    clang libclang-rt-14-dev
 )
 
 quillmor_install_packages() {
