@@ -15,11 +15,10 @@ const int QuitSignals[] = {SIGTERM, SIGINT, SIGHUP};
 int signalSocket[2] = {-1, -1};
 
 // Only async-signal-safe calls here: the event loop does the rest.
-void onQuitSignal(int signalNumber)
+void onQuitSignal(int)
 {
     const char byte = 1;
     [[maybe_unused]] const ssize_t written = ::write(signalSocket[0], &byte, 1);
-    ::signal(signalNumber, SIG_DFL);
 }
 
 } // namespace
@@ -38,7 +37,8 @@ void closeOnQuitSignals(QWidget *window)
     struct sigaction action = {};
     action.sa_handler = onQuitSignal;
     sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
+    // The handler is used once: a second signal, while the job winds down, ends the app at once.
+    action.sa_flags = SA_RESTART | SA_RESETHAND;
     for (const int signalNumber : QuitSignals)
         ::sigaction(signalNumber, &action, nullptr);
 }
