@@ -3,11 +3,11 @@
 #include <QWidget>
 
 #ifdef Q_OS_UNIX
-#include <QSocketNotifier>
-
 #include <csignal>
 #include <sys/socket.h>
 #include <unistd.h>
+
+#include <QSocketNotifier>
 
 namespace {
 

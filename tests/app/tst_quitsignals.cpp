@@ -1,10 +1,10 @@
 #include "quitsignals.h"
 
+#include <csignal>
+
 #include <QApplication>
 #include <QTest>
 #include <QWidget>
-
-#include <csignal>
 
 // A signal to quit reaches the window as a close, so that the running job is cancelled and its
 // child ends, as when the user closes the window.

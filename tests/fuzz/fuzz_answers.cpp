@@ -1,11 +1,11 @@
 #include "api/quillmorapi.h"
 #include "fuzzcheck.h"
 
-#include <QJsonDocument>
-#include <QJsonObject>
-
 #include <cstddef>
 #include <cstdint>
+
+#include <QJsonDocument>
+#include <QJsonObject>
 
 // A service answer read by its first usable text field: the result is one of the fields, trimmed,
 // and a field that is no text (a number, an object) is never read as one.

@@ -1,10 +1,10 @@
 #include "fuzzcheck.h"
 #include "router/hotspotjob.h"
 
-#include <QRegularExpression>
-
 #include <cstddef>
 #include <cstdint>
+
+#include <QRegularExpression>
 
 // Reading the router's profile listing: one profile per profile line, no field spanning lines, and
 // a destination for the login page only inside a plain folder path.
@@ -31,7 +31,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     const QString destination = hotspotDestination(chooseHotspotProfile(profiles), &folder);
     if (!destination.isEmpty()) {
         static const QRegularExpression plainPath(
-                QRegularExpression::anchoredPattern(QStringLiteral("/[A-Za-z0-9_./-]+")));
+            QRegularExpression::anchoredPattern(QStringLiteral("/[A-Za-z0-9_./-]+")));
         fuzzCheck(plainPath.match(destination).hasMatch(), "a destination outside a plain path",
                   destination);
         fuzzCheck(!destination.contains(QLatin1String("..")), "a destination that climbs up",

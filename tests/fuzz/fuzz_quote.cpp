@@ -2,11 +2,11 @@
 #include "router/routeros.h"
 #include "routerosengine.h"
 
-#include <QDir>
-
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+
+#include <QDir>
 
 namespace {
 
@@ -14,9 +14,9 @@ RouterOsEngine &engine()
 {
     static const std::unique_ptr<RouterOsEngine> router = [] {
         auto created = std::make_unique<RouterOsEngine>();
-        const QString scenario = QDir(qEnvironmentVariable("QUILLMOR_TEST_SOURCE_DIR"))
-                                         .filePath(QStringLiteral(
-                                                 "tools/routeros-sim/scenarios/new-router.json"));
+        const QString scenario =
+            QDir(qEnvironmentVariable("QUILLMOR_TEST_SOURCE_DIR"))
+                .filePath(QStringLiteral("tools/routeros-sim/scenarios/new-router.json"));
         QString error;
         fuzzCheck(created->loadScenarioFile(scenario, &error), "the simulator's scenario loads",
                   error);
@@ -41,8 +41,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     ExecRequest request;
     request.user = QStringLiteral("admin");
     request.clientAddress = QStringLiteral("192.168.88.254");
-    request.script = QStringLiteral(":put ") + quoteRouterOs(value)
-            + QStringLiteral("; :put \"QM_END\"");
+    request.script =
+        QStringLiteral(":put ") + quoteRouterOs(value) + QStringLiteral("; :put \"QM_END\"");
     const ExecOutcome outcome = engine().execute(request);
     const QByteArray wanted = expected.toUtf8() + "\r\nQM_END\r\n";
     fuzzCheck(outcome.out == wanted, "the router reads back the quoted value exactly",

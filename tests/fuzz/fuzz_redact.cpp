@@ -12,9 +12,9 @@ bool onlyMasksFollow(const QString &shown, const QString &key)
     for (qsizetype at = shown.indexOf(key); at >= 0; at = shown.indexOf(key, at + 1)) {
         const QString rest = shown.mid(at + key.size());
         const bool quotedMask = rest.startsWith(QLatin1String("\"***\""));
-        const bool bareMask = (rest.isEmpty() || rest.at(0).isSpace()
-                    || (rest.startsWith(QLatin1String("***"))
-                        && (rest.size() == 3 || rest.at(3).isSpace())));
+        const bool bareMask =
+            (rest.isEmpty() || rest.at(0).isSpace() ||
+             (rest.startsWith(QLatin1String("***")) && (rest.size() == 3 || rest.at(3).isSpace())));
         if (!quotedMask && !bareMask)
             return false;
     }
@@ -40,8 +40,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     fuzzCheck(redactSecrets(shown) == shown, "masking twice changes the text again", shown);
 
     if (!text.contains(QLatin1String("password")) && !text.contains(QLatin1String("private-key"))) {
-        const QString line = text + QStringLiteral(" password=") + quoteRouterOs(secret)
-                + QStringLiteral(" disabled=no");
+        const QString line = text + QStringLiteral(" password=") + quoteRouterOs(secret) +
+                             QStringLiteral(" disabled=no");
         fuzzCheck(redactSecrets(line) == text + QStringLiteral(" password=\"***\" disabled=no"),
                   "a quoted secret is not masked whole", line);
     }

@@ -1,13 +1,13 @@
 #include "api/quillmorapi.h"
 #include "fuzzcheck.h"
 
+#include <cstddef>
+#include <cstdint>
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
-
-#include <cstddef>
-#include <cstdint>
 
 namespace {
 

@@ -1,12 +1,12 @@
 #include "fuzzcheck.h"
 #include "router/validation.h"
 
+#include <cstddef>
+#include <cstdint>
+
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-
-#include <cstddef>
-#include <cstdint>
 
 namespace {
 

@@ -1,9 +1,9 @@
 #pragma once
 
-#include <QString>
-
 #include <cstdio>
 #include <cstdlib>
+
+#include <QString>
 
 // A broken property ends the run like a crash, so that libFuzzer keeps the input that broke it.
 inline void fuzzCheck(bool holds, const char *property, const QString &detail = QString())

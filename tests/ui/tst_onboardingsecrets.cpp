@@ -2,6 +2,9 @@
 #include "routersim.h"
 #include "ui/mainwindow.h"
 
+#include <memory>
+#include <unistd.h>
+
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
@@ -16,10 +19,6 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
-
-#include <unistd.h>
-
-#include <memory>
 
 namespace {
 
@@ -98,8 +97,8 @@ void TestOnboardingSecrets::initTestCase()
     if (!home.endsWith(QLatin1String("/tst_onboardingsecrets/home")))
         QSKIP("Runs only under CTest, with HOME and TMPDIR of its own.");
     // The simulators' own files (the PPPoE line's password is one) stay out of the searched places.
-    m_fixture = std::make_unique<QTemporaryDir>(qEnvironmentVariable("SECRETS_TEST_FIXTURE")
-                                                + QStringLiteral("/XXXXXX"));
+    m_fixture = std::make_unique<QTemporaryDir>(qEnvironmentVariable("SECRETS_TEST_FIXTURE") +
+                                                QStringLiteral("/XXXXXX"));
     QVERIFY(m_fixture->isValid());
 
     const QJsonObject account{
@@ -169,11 +168,11 @@ bool TestOnboardingSecrets::startRouter()
     QJsonObject router = QJsonDocument::fromJson(plain.readAll()).object();
     router.insert(QStringLiteral("export"),
                   QDir(scenarios).filePath(QStringLiteral("no-internet-bridged.rsc")));
-    router.insert(QStringLiteral("users"),
-                  QJsonArray{QJsonObject{{QStringLiteral("name"), QStringLiteral("admin")},
-                                         {QStringLiteral("password"),
-                                          QLatin1String(kRouterPassword)},
-                                         {QStringLiteral("group"), QStringLiteral("full")}}});
+    router.insert(
+        QStringLiteral("users"),
+        QJsonArray{QJsonObject{{QStringLiteral("name"), QStringLiteral("admin")},
+                               {QStringLiteral("password"), QLatin1String(kRouterPassword)},
+                               {QStringLiteral("group"), QStringLiteral("full")}}});
     // The simulator cannot follow the router to its new address, so the session outlives it.
     router.insert(QStringLiteral("session"),
                   QJsonObject{{QStringLiteral("address"), QStringLiteral("192.168.88.1")},
@@ -210,9 +209,8 @@ void TestOnboardingSecrets::secretsStayInside()
 {
     QVERIFY(startRouter());
     m_window = std::make_unique<MainWindow>();
-    m_window->setAskFunction([](QWidget *, const QString &, const QString &) {
-        return QMessageBox::Yes;
-    });
+    m_window->setAskFunction(
+        [](QWidget *, const QString &, const QString &) { return QMessageBox::Yes; });
     MainWindow &w = *m_window;
     w.show();
     QVERIFY(QTest::qWaitForWindowExposed(&w));
