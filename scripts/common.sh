@@ -4,13 +4,23 @@
 QUILLMOR_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 QUILLMOR_BUILD=${QUILLMOR_BUILD:-$QUILLMOR_ROOT/build}
 
+# libxkbcommon-dev: Qt's CMake package looks for it and says "Could NOT find XKB" without it.
 QUILLMOR_PACKAGES=(
-    build-essential cmake ninja-build pkg-config
-    qt6-base-dev qt6-base-dev-tools libgl-dev
+    build-essential cmake ninja-build pkg-config git
+    qt6-base-dev qt6-base-dev-tools libgl-dev libxkbcommon-dev
     libssh-dev openssh-client
+    qt6-httpserver-dev qt6-websockets-dev libsodium-dev openssl
     fonts-dejavu-core
     clang libclang-rt-14-dev
 )
+
+# Qt wants a private runtime folder and warns on every start without one ("XDG_RUNTIME_DIR not
+# set"), as happens for root on a machine without a login session.
+if [ -z "${XDG_RUNTIME_DIR:-}" ]; then
+    export XDG_RUNTIME_DIR="$QUILLMOR_BUILD/runtime"
+    mkdir -p "$XDG_RUNTIME_DIR"
+    chmod 700 "$XDG_RUNTIME_DIR"
+fi
 
 quillmor_install_packages() {
     local missing=()

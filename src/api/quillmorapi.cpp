@@ -6,6 +6,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QEventLoop>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonParseError>
@@ -14,6 +15,7 @@
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QSettings>
+#include <QSslConfiguration>
 #include <QTimer>
 #include <QUrl>
 
@@ -23,6 +25,7 @@ const QString kApiPath = QStringLiteral("/api/v1/desktop");
 
 const QString kNoApiKey = QStringLiteral("This installer has no Quillmor API key yet. Add apiKey "
                                          "to quillmor.ini and open the app again.");
+const QString kCancelled = QStringLiteral("Cancelled.");
 const QString kTooSlow = QStringLiteral(
     "Quillmor took too long to answer. Check this computer's internet and try again.");
 const QString kCannotReach =
@@ -47,6 +50,7 @@ constexpr int kMaxShownBodyLength = 179;
 // The loop's own limit, beyond the network layer's inactivity limit: a server that keeps a
 // transfer alive with a byte now and then must not hold the caller for ever.
 constexpr int kBackstopExtraMs = 2000;
+constexpr int kCancelPollMs = 400;
 
 constexpr int kSignInTimeoutMs = 20000;
 constexpr int kProvisionTimeoutMs = 30000;
@@ -95,6 +99,16 @@ bool routerPath(const QString &routerId, const QString &suffix, QString *path, Q
     return true;
 }
 
+// A provider with its own certificate authority names that authority's certificate (PEM or DER)
+// here; the system's own authorities stay trusted beside it.
+QList<QSslCertificate> readCaCertificates(const QString &path)
+{
+    QList<QSslCertificate> certificates = QSslCertificate::fromPath(path, QSsl::Pem);
+    if (certificates.isEmpty())
+        certificates = QSslCertificate::fromPath(path, QSsl::Der);
+    return certificates;
+}
+
 // The integer rule of the profile counts: only a JSON number with a whole value counts.
 int wholeNumber(const QJsonValue &value)
 {
@@ -115,6 +129,7 @@ QuillmorApi::~QuillmorApi() = default;
 
 void QuillmorApi::loadSettings()
 {
+    QString caFilePath;
     const QString file =
         findSettingsFile(QCoreApplication::applicationDirPath(), QDir::currentPath());
     if (!file.isEmpty()) {
@@ -127,6 +142,11 @@ void QuillmorApi::loadSettings()
             m_baseUrl = baseUrl;
         if (!apiKey.isEmpty())
             m_apiKey = apiKey;
+        // A relative name means a file beside quillmor.ini, wherever the program was started.
+        const QString caFile =
+            settings.value(QStringLiteral("quillmor/caFile")).toString().trimmed();
+        if (!caFile.isEmpty())
+            caFilePath = QFileInfo(file).absoluteDir().absoluteFilePath(caFile);
     }
 
     const QByteArray envBaseUrl = qgetenv("QUILLMOR_BASE_URL");
@@ -135,11 +155,43 @@ void QuillmorApi::loadSettings()
     const QByteArray envApiKey = qgetenv("QUILLMOR_API_KEY");
     if (!envApiKey.isEmpty())
         m_apiKey = QString::fromUtf8(envApiKey).trimmed();
+    const QByteArray envCaFile = qgetenv("QUILLMOR_CA_FILE");
+    if (!envCaFile.isEmpty())
+        caFilePath = QString::fromUtf8(envCaFile).trimmed();
+    loadCaFile(caFilePath);
 
     while (m_baseUrl.endsWith(QLatin1Char('/')))
         m_baseUrl.chop(1);
     if (m_baseUrl.isEmpty())
         m_baseUrl = defaultServiceBaseUrl();
+}
+
+void QuillmorApi::loadCaFile(const QString &path)
+{
+    if (path.isEmpty())
+        return;
+    const QList<QSslCertificate> extra = readCaCertificates(path);
+    if (extra.isEmpty())
+        return;
+    // The default list may still be empty when the system's authorities load on first use, and a
+    // list of our own would stop that, so they are named here together with the extra ones.
+    QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
+    tls.setCaCertificates(tls.caCertificates() + QSslConfiguration::systemCaCertificates() + extra);
+    m_tls = tls;
+}
+
+void QuillmorApi::cancelRequest()
+{
+    if (!m_pending || m_pending->isFinished())
+        return;
+    m_cancelled = true;
+    // Emits finished at once, which ends the request's wait.
+    m_pending->abort();
+}
+
+void QuillmorApi::setCancelCheck(std::function<bool()> check)
+{
+    m_cancelCheck = std::move(check);
 }
 
 void QuillmorApi::setToken(const QString &token)
@@ -183,6 +235,10 @@ ApiReply QuillmorApi::request(const QString &method, const QString &path, const 
         result.message = kNoApiKey;
         return result;
     }
+    if (m_cancelCheck && m_cancelCheck()) {
+        result.message = kCancelled;
+        return result;
+    }
     if (!fitsInHeader(m_apiKey) || !fitsInHeader(m_token)) {
         result.message = fitsInHeader(m_apiKey) ? kUnsafeToken : kUnsafeApiKey;
         return result;
@@ -196,6 +252,8 @@ ApiReply QuillmorApi::request(const QString &method, const QString &path, const 
     if (!m_token.isEmpty())
         request.setRawHeader("Authorization", "Bearer " + m_token.toUtf8());
     request.setTransferTimeout(timeoutMs);
+    if (m_tls)
+        request.setSslConfiguration(*m_tls);
 
     const QByteArray bytes =
         body ? QJsonDocument(*body).toJson(QJsonDocument::Compact) : QByteArrayLiteral("{}");
@@ -209,9 +267,26 @@ ApiReply QuillmorApi::request(const QString &method, const QString &path, const 
     connect(&backstop, &QTimer::timeout, &loop, &QEventLoop::quit);
     connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
     backstop.start(timeoutMs + kBackstopExtraMs);
+    QTimer cancelPoll;
+    if (m_cancelCheck) {
+        connect(&cancelPoll, &QTimer::timeout, this, [this] {
+            if (m_cancelCheck())
+                cancelRequest();
+        });
+        cancelPoll.start(kCancelPollMs);
+    }
+    m_pending = reply;
+    m_cancelled = false;
     if (!reply->isFinished())
         loop.exec();
+    m_pending = nullptr;
 
+    if (m_cancelled) {
+        m_cancelled = false;
+        reply->deleteLater();
+        result.message = kCancelled;
+        return result;
+    }
     if (!reply->isFinished()) {
         reply->disconnect(&loop);
         reply->abort();

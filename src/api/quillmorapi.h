@@ -2,11 +2,18 @@
 
 #include "apitypes.h"
 
+#include <optional>
+
 #include <QList>
 #include <QObject>
+#include <QPointer>
+#include <QSslConfiguration>
 #include <QString>
 
+#include <functional>
+
 class QNetworkAccessManager;
+class QNetworkReply;
 
 // Client of the billing service's desktop API. Every call is synchronous for the caller but waits
 // in a nested event loop, so the calling thread keeps processing its events.
@@ -21,6 +28,13 @@ public:
 
     [[nodiscard]] ApiReply request(const QString &method, const QString &path,
                                    const QJsonObject *body, int timeoutMs);
+
+    // Aborts the request that is waiting right now, which then returns "Cancelled."; a request
+    // whose answer has already arrived keeps it. Call it from the client's own thread.
+    void cancelRequest();
+    // Asked before a request and every 400 ms while it waits; true cancels it as cancelRequest()
+    // does. For a client on a worker thread, whose Cancel arrives as a flag from another thread.
+    void setCancelCheck(std::function<bool()> check);
 
     void setToken(const QString &token);
     [[nodiscard]] QString baseUrl() const;
@@ -52,9 +66,15 @@ public:
 
 private:
     void loadSettings();
+    void loadCaFile(const QString &path);
 
     QNetworkAccessManager *m_network = nullptr;
+    QPointer<QNetworkReply> m_pending; // the reply request() is waiting for
+    bool m_cancelled = false;
+    std::function<bool()> m_cancelCheck;
     QString m_baseUrl;
     QString m_apiKey;
     QString m_token;
+    // Only when an extra CA certificate is configured; otherwise requests keep Qt's defaults.
+    std::optional<QSslConfiguration> m_tls;
 };

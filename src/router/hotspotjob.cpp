@@ -9,7 +9,7 @@
 namespace {
 
 const char kListingScript[] = R"rsc(
-:foreach p in=[/ip hotspot profile find] do={ :put ("QM_PROFILE=" . [/ip hotspot profile get $p name]); :put ("QM_DIR=" . [/ip hotspot profile get $p html-directory]); :put ("QM_OVERRIDE=" . [/ip hotspot profile get $p html-directory-override]); :put ("QM_DNS=" . [/ip hotspot profile get $p dns-name]) }; :put "QM_DONE=1"
+:foreach p in=[/ip hotspot profile find] do={ :put ("QM_PROFILE=" . [/ip hotspot profile get $p name]); :put ("QM_DIR=" . [/ip hotspot profile get $p html-directory]); :put ("QM_OVERRIDE=" . [/ip hotspot profile get $p html-directory-override]); :put ("QM_DNS=" . [/ip hotspot profile get $p dns-name]) }; :foreach s in=[/ip hotspot find] do={ :put ("QM_SERVER=" . [/ip hotspot get $s profile]) }; :put "QM_DONE=1"
 )rsc";
 const char kFetchScript[] = R"rsc(:do { /tool fetch url=%1 dst-path=%2 mode=https check-certificate=no; :put "QM_FETCHED=1" } on-error={ :put "QM_FAIL=fetch" }; :put "QM_DONE=1")rsc";
 
@@ -18,6 +18,7 @@ const char kFetchLabel[] = "Downloading the login page...";
 const char kInstallingAt[] = "Installing login.html at %1";
 
 const char kNoProfile[] = "This router has no hotspot profile yet. Finish the router setup first.";
+const char kNoServer[] = "This router has no hotspot profile yet.";
 const char kFolderRefused[] =
     "The hotspot folder on this router is not a path this app can replace.";
 const char kDownloadFailed[] = "The router could not download the login page. It needs internet, "
@@ -34,6 +35,13 @@ const QLatin1String kProfileKey("QM_PROFILE=");
 const QLatin1String kDirKey("QM_DIR=");
 const QLatin1String kOverrideKey("QM_OVERRIDE=");
 const QLatin1String kDnsKey("QM_DNS=");
+const QLatin1String kServerKey("QM_SERVER=");
+
+const QRegularExpression &lineBreaks()
+{
+    static const QRegularExpression breaks(QStringLiteral("[\r\n]+"));
+    return breaks;
+}
 
 QString stripSlashes(QString folder)
 {
@@ -55,11 +63,10 @@ QString hotspotListingScript()
 
 QList<HotspotProfile> parseHotspotProfiles(const QString &output)
 {
-    static const QRegularExpression lineBreaks(QStringLiteral("[\r\n]+"));
     QList<HotspotProfile> profiles;
     HotspotProfile current;
     bool open = false;
-    const QStringList pieces = output.split(lineBreaks, Qt::SkipEmptyParts);
+    const QStringList pieces = output.split(lineBreaks(), Qt::SkipEmptyParts);
     for (const QString &piece : pieces) {
         const QString line = piece.trimmed();
         if (line.startsWith(kProfileKey)) {
@@ -83,17 +90,44 @@ QList<HotspotProfile> parseHotspotProfiles(const QString &output)
     return profiles;
 }
 
-HotspotProfile chooseHotspotProfile(const QList<HotspotProfile> &profiles)
+QStringList parseHotspotServerProfiles(const QString &output)
 {
-    for (const HotspotProfile &profile : profiles) {
-        if (profile.name == QLatin1String(kOurProfile))
-            return profile;
+    QStringList used;
+    const QStringList pieces = output.split(lineBreaks(), Qt::SkipEmptyParts);
+    for (const QString &piece : pieces) {
+        const QString line = piece.trimmed();
+        if (line.startsWith(kServerKey))
+            used << line.mid(kServerKey.size());
     }
+    return used;
+}
+
+bool chooseHotspotProfile(const QList<HotspotProfile> &profiles, const QStringList &serverProfiles,
+                          HotspotProfile *chosen)
+{
+    // RouterOS always keeps its "default" profile, so only a profile that a server uses says
+    // where customers are served from.
+    QList<HotspotProfile> served;
     for (const HotspotProfile &profile : profiles) {
-        if (!profile.dns.trimmed().isEmpty())
-            return profile;
+        if (serverProfiles.contains(profile.name))
+            served << profile;
     }
-    return profiles.isEmpty() ? HotspotProfile() : profiles.constFirst();
+    if (served.isEmpty())
+        return false;
+    for (const HotspotProfile &profile : std::as_const(served)) {
+        if (profile.name == QLatin1String(kOurProfile)) {
+            *chosen = profile;
+            return true;
+        }
+    }
+    for (const HotspotProfile &profile : std::as_const(served)) {
+        if (!profile.dns.trimmed().isEmpty()) {
+            *chosen = profile;
+            return true;
+        }
+    }
+    *chosen = served.constFirst();
+    return true;
 }
 
 QString hotspotFolder(const HotspotProfile &profile)
@@ -152,7 +186,13 @@ void RouterTask::installHotspotPage(SshClient &client)
         return;
     }
 
-    const QString destination = hotspotDestination(chooseHotspotProfile(profiles));
+    HotspotProfile chosen;
+    if (!chooseHotspotProfile(profiles, parseHotspotServerProfiles(output), &chosen)) {
+        emit hotspotReady(false, QString::fromUtf8(kNoServer), QString());
+        return;
+    }
+
+    const QString destination = hotspotDestination(chosen);
     if (destination.isEmpty()) {
         emit hotspotReady(false, QString::fromUtf8(kFolderRefused), QString());
         return;

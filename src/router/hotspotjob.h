@@ -2,6 +2,7 @@
 
 #include <QList>
 #include <QString>
+#include <QStringList>
 
 // One hotspot server profile as the router lists it.
 struct HotspotProfile
@@ -18,9 +19,14 @@ struct HotspotProfile
 // The profiles that the listing's marker lines describe, in the router's order.
 [[nodiscard]] QList<HotspotProfile> parseHotspotProfiles(const QString &output);
 
-// The profile whose pages the login page replaces: ours, else the first one customers reach by a
-// DNS name, else the first. An empty list gives an empty profile.
-[[nodiscard]] HotspotProfile chooseHotspotProfile(const QList<HotspotProfile> &profiles);
+// The profile names that the router's hotspot servers use, one per server, in the router's order.
+[[nodiscard]] QStringList parseHotspotServerProfiles(const QString &output);
+
+// The profile whose pages the login page replaces, among those a hotspot server uses: ours, else
+// the first one customers reach by a DNS name, else the first. False, with *chosen untouched, when
+// no server uses any of the profiles.
+[[nodiscard]] bool chooseHotspotProfile(const QList<HotspotProfile> &profiles,
+                                        const QStringList &serverProfiles, HotspotProfile *chosen);
 
 // The folder the profile serves its pages from, written the way /tool fetch takes it; not yet
 // checked.

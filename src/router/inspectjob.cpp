@@ -8,8 +8,10 @@
 namespace {
 
 // %1 is the service's built-in base URL: the reach test must not follow a configured address.
+const char kServiceFetch[] = R"(:do { :local f [/tool fetch url="%1" mode=https check-certificate=no keep-result=no as-value]; :put "QM_FETCH=1" } on-error={ :put "QM_FETCH=0" })";
+// %1 is the service fetch above.
 const char kInspectionScript[] = R"(
-:put ("QM_VERSION=" . [/system resource get version]); :put ("QM_IDENTITY=" . [/system identity get name]); :do { :put ("QM_MODEL=" . [/system routerboard get model]) } on-error={ :put "QM_MODEL=unknown" }; :put ("QM_ROUTE=" . [:len [/ip route find dst-address=0.0.0.0/0 active=yes]]); :do { :put ("QM_PING=" . [/ping address=1.1.1.1 count=1]) } on-error={ :put "QM_PING=0" }; :do { :local f [/tool fetch url="%1" mode=https check-certificate=no keep-result=no as-value]; :put "QM_FETCH=1" } on-error={ :put "QM_FETCH=0" }; :do { :put ("QM_ADDRS=" . [/ip address print count-only]) } on-error={ :put "QM_ADDRS=0" }; :do { :put ("QM_USERS=" . [/user print count-only]) } on-error={ :put "QM_USERS=0" }; :do { :put ("QM_HS=" . [/ip hotspot print count-only]) } on-error={ :put "QM_HS=0" }; :do { :put ("QM_PPPS=" . [/interface pppoe-server server print count-only]) } on-error={ :put "QM_PPPS=0" }; :put ("QM_E1BR=" . [:len [/interface bridge port find interface=ether1]]); :put ("QM_DHCP1=" . [:len [/ip dhcp-client find interface=ether1]]); :put ("QM_PPOE=" . [:len [/interface pppoe-client find]]); :do { :put ("QM_API_DIS=" . [/ip service get [find name="api"] disabled]); :put ("QM_API_ADDR=" . [/ip service get [find name="api"] address]) } on-error={ :put "QM_API_DIS=true"; :put "QM_API_ADDR=" }; :do { :put ("QM_WGCOUNT=" . [:len [/interface wireguard find]]); :put ("QM_OURS=" . [:len [/interface wireguard find comment="quillmor-onboard"]]); :if ([:len [/interface wireguard find comment="quillmor-onboard"]] > 0) do={ :put ("QM_OURNAME=" . [/interface wireguard get [find comment="quillmor-onboard"] name]) } } on-error={ :put "QM_WGCOUNT=-1"; :put "QM_OURS=0" }; :put ("QM_HAS_QUILLMOR=" . [:len [/interface find name="quillmor"]]); :put ("QM_HAS_QMLINK=" . [:len [/interface find name="qm-link"]]); :do { :put ("QM_USER_QUILLMOR=" . [:len [/user find name="quillmor"]]); :put ("QM_USER_OURS=" . [:len [/user find name="quillmor" comment="quillmor-onboard"]]); :put ("QM_USER_QMAPI=" . [:len [/user find name="qm-api"]]) } on-error={ :put "QM_USER_QUILLMOR=0"; :put "QM_USER_OURS=0"; :put "QM_USER_QMAPI=0" }; :put "QM_DONE=1"
+:put ("QM_VERSION=" . [/system resource get version]); :put ("QM_IDENTITY=" . [/system identity get name]); :do { :put ("QM_MODEL=" . [/system routerboard get model]) } on-error={ :put "QM_MODEL=unknown" }; :put ("QM_ROUTE=" . [:len [/ip route find dst-address=0.0.0.0/0 active=yes]]); :do { :put ("QM_PING=" . [/ping address=1.1.1.1 count=1]) } on-error={ :put "QM_PING=0" }; %1; :do { :put ("QM_ADDRS=" . [/ip address print count-only]) } on-error={ :put "QM_ADDRS=0" }; :do { :put ("QM_USERS=" . [/user print count-only]) } on-error={ :put "QM_USERS=0" }; :do { :put ("QM_HS=" . [/ip hotspot print count-only]) } on-error={ :put "QM_HS=0" }; :do { :put ("QM_PPPS=" . [/interface pppoe-server server print count-only]) } on-error={ :put "QM_PPPS=0" }; :put ("QM_E1BR=" . [:len [/interface bridge port find interface=ether1]]); :put ("QM_DHCP1=" . [:len [/ip dhcp-client find interface=ether1]]); :put ("QM_PPOE=" . [:len [/interface pppoe-client find]]); :do { :put ("QM_API_DIS=" . [/ip service get [find name="api"] disabled]); :put ("QM_API_ADDR=" . [/ip service get [find name="api"] address]) } on-error={ :put "QM_API_DIS=true"; :put "QM_API_ADDR=" }; :do { :put ("QM_WGCOUNT=" . [:len [/interface wireguard find]]); :put ("QM_OURS=" . [:len [/interface wireguard find comment="quillmor-onboard"]]); :if ([:len [/interface wireguard find comment="quillmor-onboard"]] > 0) do={ :put ("QM_OURNAME=" . [/interface wireguard get [find comment="quillmor-onboard"] name]) } } on-error={ :put "QM_WGCOUNT=-1"; :put "QM_OURS=0" }; :put ("QM_HAS_QUILLMOR=" . [:len [/interface find name="quillmor"]]); :put ("QM_HAS_QMLINK=" . [:len [/interface find name="qm-link"]]); :do { :put ("QM_USER_QUILLMOR=" . [:len [/user find name="quillmor"]]); :put ("QM_USER_OURS=" . [:len [/user find name="quillmor" comment="quillmor-onboard"]]); :put ("QM_USER_QMAPI=" . [:len [/user find name="qm-api"]]) } on-error={ :put "QM_USER_QUILLMOR=0"; :put "QM_USER_OURS=0"; :put "QM_USER_QMAPI=0" }; :put "QM_DONE=1"
 )";
 
 const char kReadingLabel[] = "Reading the router...";
@@ -53,9 +55,20 @@ QString managementUser(const MarkerMap &m)
 
 } // namespace
 
+QString serviceFetchStatement()
+{
+    return QString::fromUtf8(kServiceFetch).arg(defaultServiceBaseUrl());
+}
+
+bool hasInternet(const MarkerMap &m)
+{
+    return m.count(QStringLiteral("QM_PING")) >= 1 ||
+           m.text(QStringLiteral("QM_FETCH")) == QLatin1String("1");
+}
+
 QString inspectionScript()
 {
-    return QString::fromUtf8(kInspectionScript).trimmed().arg(defaultServiceBaseUrl());
+    return QString::fromUtf8(kInspectionScript).trimmed().arg(serviceFetchStatement());
 }
 
 QVariantMap factsFromMarkers(const MarkerMap &m)
@@ -67,8 +80,7 @@ QVariantMap factsFromMarkers(const MarkerMap &m)
     const bool wireguardOk = ros7 && m.contains(QStringLiteral("QM_WGCOUNT")) &&
                              m.count(QStringLiteral("QM_WGCOUNT")) >= 0;
 
-    const bool internet = m.count(QStringLiteral("QM_PING")) >= 1 ||
-                          m.text(QStringLiteral("QM_FETCH")) == QLatin1String("1");
+    const bool internet = hasInternet(m);
 
     bool replace = false;
     QString ifName;

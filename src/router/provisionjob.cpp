@@ -63,7 +63,7 @@ constexpr int kHandshakeTimeoutMs = 15000;
 constexpr int kListenPort = 13231;
 constexpr int kDefaultKeepalive = 25;
 constexpr int kWaitAttempts = 8;
-constexpr unsigned long kWaitPauseSeconds = 4;
+constexpr int kWaitPauseSeconds = 4;
 
 // The job's own sentences.
 const char kNotReady[] = "This router is not ready for the Quillmor link.";
@@ -326,6 +326,7 @@ void RouterTask::provisionLink(SshClient &client)
     // Created here so that it lives on this thread; released on every way out of the job.
     const auto api = std::make_unique<QuillmorApi>();
     api->setToken(m_serviceToken);
+    api->setCancelCheck([this] { return isCancelled(); });
     QJsonObject answer;
     QString requestError;
     if (!api->provisionRouter(body, &answer, &requestError)) {
@@ -462,7 +463,7 @@ void RouterTask::provisionLink(SshClient &client)
         emit logLine(text(kWaiting).arg(attempt));
         if (attempt == kWaitAttempts)
             break;
-        QThread::sleep(kWaitPauseSeconds);
+        (void)pauseUnlessCancelled(kWaitPauseSeconds * 1000);
     }
     const QString endpointPort = QString::number(link.endpointPort);
     if (!online) {

@@ -88,7 +88,7 @@ QString repeatedMarker(const QString &text)
 {
     static const QSet<QString> listKeys{QStringLiteral("QM_FAIL"), QStringLiteral("QM_PROFILE"),
                                         QStringLiteral("QM_DIR"), QStringLiteral("QM_OVERRIDE"),
-                                        QStringLiteral("QM_DNS")};
+                                        QStringLiteral("QM_DNS"), QStringLiteral("QM_SERVER")};
     QSet<QString> seen;
     const QStringList lines = text.split(markerLineBreaks());
     for (const QString &rawLine : lines) {

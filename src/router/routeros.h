@@ -24,7 +24,7 @@ private:
 [[nodiscard]] MarkerMap parseMarkers(const QString &text);
 
 // The first marker key (prefix included) that two lines of the text print, or an empty string.
-// Keys that a script prints once per item (failed steps, hotspot profiles) may repeat. A router
+// Keys that a script prints once per item (failed steps, hotspot profiles and servers) may repeat. A router
 // that lets its own values (an identity, a comment) hold a line end could otherwise print a second
 // copy of a marker and have it believed.
 [[nodiscard]] QString repeatedMarker(const QString &text);

@@ -1,6 +1,10 @@
 #include "routertask.h"
 
+#include "ssh/cancelwaker.h"
 #include "ssh/sshclient.h"
+
+#include <QEventLoop>
+#include <QTimer>
 
 #include <memory>
 
@@ -26,10 +30,18 @@ void wipe(QString &secret)
 
 RouterTask::RouterTask(QObject *parent)
     : QThread(parent)
+    , m_waker(std::make_unique<CancelWaker>())
 {
+    // The waits it ends run on the job's thread, so that is where it must be delivered.
+    m_waker->moveToThread(this);
 }
 
-RouterTask::~RouterTask() = default;
+RouterTask::~RouterTask()
+{
+    // A job stopped for want of a backup still holds its passwords.
+    if (!isRunning())
+        clearSecrets();
+}
 
 void RouterTask::startInspect(const RouterLogin &login)
 {
@@ -72,9 +84,59 @@ void RouterTask::startHotspot(const RouterLogin &login, const QString &loginPage
     start(QThread::InheritPriority);
 }
 
+void RouterTask::startBackup(const RouterLogin &login)
+{
+    if (!beginJob(Backup, login))
+        return;
+    start(QThread::InheritPriority);
+}
+
+void RouterTask::setBackupFolder(const QString &folder)
+{
+    if (!isRunning())
+        m_backupFolder = folder;
+}
+
+bool RouterTask::restartWithoutBackup()
+{
+    if (isRunning() || !m_stoppedForBackup)
+        return false;
+    m_stoppedForBackup = false;
+    m_skipBackup = true;
+    m_cancelRequested.store(false);
+    start(QThread::InheritPriority);
+    return true;
+}
+
+void RouterTask::discardStoppedJob()
+{
+    if (isRunning() || !m_stoppedForBackup)
+        return;
+    m_stoppedForBackup = false;
+    clearSecrets();
+}
+
+bool RouterTask::changesRouter() const
+{
+    return m_jobKind == Wan || m_jobKind == Provision || m_jobKind == Hotspot;
+}
+
 void RouterTask::requestCancel()
 {
     m_cancelRequested.store(true, std::memory_order_seq_cst);
+    m_waker->wake();
+}
+
+bool RouterTask::pauseUnlessCancelled(int ms)
+{
+    if (isCancelled())
+        return false;
+    QEventLoop loop;
+    // Precise: a coarse timer may end a pause of seconds up to 5 % early.
+    QTimer::singleShot(ms, Qt::PreciseTimer, &loop, &QEventLoop::quit);
+    connect(m_waker.get(), &CancelWaker::woken, &loop, &QEventLoop::quit);
+    loop.exec();
+    return !isCancelled();
 }
 
 bool RouterTask::isCancelled() const
@@ -89,6 +151,12 @@ bool RouterTask::beginJob(JobKind kind, const RouterLogin &login)
         emitBusyRefusal(kind);
         return false;
     }
+    // A new job replaces one that waited for a decision about its backup.
+    if (m_stoppedForBackup) {
+        m_stoppedForBackup = false;
+        clearSecrets();
+    }
+    m_skipBackup = false;
     m_cancelRequested.store(false);
     m_jobKind = kind;
     m_host = login.host;
@@ -114,6 +182,9 @@ void RouterTask::emitBusyRefusal(JobKind kind)
     case Provision:
         emit provisionReady(false, busy, QVariantMap());
         break;
+    case Backup:
+        emit backupReady(false, busy, QString());
+        break;
     }
 }
 
@@ -136,15 +207,32 @@ void RouterTask::failProvision()
 void RouterTask::run()
 {
     auto client = std::make_unique<SshClient>();
-    client->setCancelFlag(&m_cancelRequested);
+    client->setCancelFlag(&m_cancelRequested, m_waker.get());
     connect(client.get(), &SshClient::hostKeyForgotten, this, &RouterTask::logLine,
             Qt::DirectConnection);
 
     emit logLine(QStringLiteral("Signing in to the router..."));
     QString error;
+    bool stopped = false;
     if (client->connectToRouter(m_host, m_port, m_user, m_password, &error)) {
         emit logLine(QStringLiteral("Signed in."));
-        switch (m_jobKind) {
+        QString backupPath;
+        const bool wantsBackup = changesRouter() && !m_skipBackup && !m_backupFolder.isEmpty();
+        if (wantsBackup && !saveBackup(*client, &backupPath))
+            stopped = true;
+        else if (wantsBackup)
+            emit backupSaved(backupPath);
+        else if (changesRouter() && m_skipBackup)
+            emit logLine(QStringLiteral("Going on without a backup."));
+        switch (stopped ? -1 : m_jobKind) {
+        case -1:
+            break;
+        case Backup:
+            if (saveBackup(*client, &backupPath))
+                emit backupReady(true, QString(), backupPath);
+            else
+                emit backupReady(false, m_lastError, QString());
+            break;
         case Inspect:
             inspectRouter(*client);
             break;
@@ -161,6 +249,9 @@ void RouterTask::run()
         client->close();
     } else {
         switch (m_jobKind) {
+        case Backup:
+            emit backupReady(false, error, QString());
+            break;
         case Inspect:
             emit inspectReady(false, error, QVariantMap());
             break;
@@ -177,5 +268,11 @@ void RouterTask::run()
     }
 
     client.reset();
+    if (stopped) {
+        // The inputs stay for restartWithoutBackup; the signal goes out once they are settled.
+        m_stoppedForBackup = true;
+        emit backupStopped(m_lastError);
+        return;
+    }
     clearSecrets();
 }

@@ -5,7 +5,9 @@
 #include <QVariantMap>
 
 #include <atomic>
+#include <memory>
 
+class CancelWaker;
 class SshClient;
 
 struct RouterLogin
@@ -16,7 +18,7 @@ struct RouterLogin
     QString password;
 };
 
-enum JobKind { Inspect = 0, Wan = 1, Provision = 2, Hotspot = 3 };
+enum JobKind { Inspect = 0, Wan = 1, Provision = 2, Hotspot = 3, Backup = 4 };
 
 // Runs one router job at a time on its own thread: signs in with a fresh SshClient, runs the job's
 // scripts, and ends every job with exactly one result signal.
@@ -35,6 +37,18 @@ public:
     void startProvision(const RouterLogin &login, const QVariantMap &provisionOptions,
                         const QString &routerName, const QString &serviceToken);
     void startHotspot(const RouterLogin &login, const QString &loginPageUrl);
+    // Saves the router's configuration export in the backup folder and changes nothing.
+    void startBackup(const RouterLogin &login);
+
+    // With a folder set, every job that changes the router first saves its configuration export
+    // there; a job whose backup fails stops before its first step with backupStopped and keeps
+    // its inputs, so that restartWithoutBackup can run it as it was, or discardStoppedJob wipes
+    // them. An empty folder (the default) takes no backups.
+    void setBackupFolder(const QString &folder);
+    [[nodiscard]] QString backupFolder() const { return m_backupFolder; }
+    [[nodiscard]] bool hasStoppedJob() const { return m_stoppedForBackup; }
+    bool restartWithoutBackup();
+    void discardStoppedJob();
 
     void requestCancel();
     [[nodiscard]] bool isCancelled() const;
@@ -46,6 +60,8 @@ public:
     [[nodiscard]] QString wanMode() const { return m_wanMode; }
     [[nodiscard]] QString pppoePassword() const { return m_pppoePassword; }
     [[nodiscard]] QString lastError() const { return m_lastError; }
+    // The kind of the job running now, or of the last one; set on the window's thread at its start.
+    [[nodiscard]] JobKind jobKind() const { return static_cast<JobKind>(m_jobKind); }
 
 signals:
     void logLine(const QString &line);
@@ -53,6 +69,11 @@ signals:
     void wanReady(bool ok, const QString &error, bool internet, bool hasRoute);
     void provisionReady(bool ok, const QString &error, const QVariantMap &result);
     void hotspotReady(bool ok, const QString &error, const QString &path);
+    void backupReady(bool ok, const QString &error, const QString &path);
+    // The backup before a changing job: saved (the job goes on), or failed (the job's only
+    // result; nothing was changed).
+    void backupSaved(const QString &path);
+    void backupStopped(const QString &error);
 
 protected:
     void run() override;
@@ -63,6 +84,9 @@ private:
     void clearSecrets();
     void failProvision();
 
+    // Waits the pause on the worker thread; false when a cancel ended it early.
+    [[nodiscard]] bool pauseUnlessCancelled(int ms);
+
     bool runScript(SshClient &client, const QString &script, const QString &label, QString *out,
                    int timeoutMs);
 
@@ -72,8 +96,11 @@ private:
     void setUpWan(SshClient &client);
     void provisionLink(SshClient &client);
     void installHotspotPage(SshClient &client);
+    bool saveBackup(SshClient &client, QString *path);
+    [[nodiscard]] bool changesRouter() const;
 
     std::atomic_bool m_cancelRequested{false};
+    std::unique_ptr<CancelWaker> m_waker;
     int m_jobKind = Inspect;
     QString m_host;
     quint16 m_port = 22;
@@ -90,4 +117,7 @@ private:
     QString m_serviceToken;
     QString m_loginPageUrl;
     QString m_lastError;
+    QString m_backupFolder;
+    bool m_skipBackup = false;
+    bool m_stoppedForBackup = false;
 };

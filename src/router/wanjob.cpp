@@ -1,11 +1,14 @@
+#include "inspectjob.h"
 #include "routeros.h"
 #include "routertask.h"
 #include "ssh/sshclient.h"
 
 namespace {
 
+// %1 is the inspection's service fetch: a line that blocks ping but passes HTTPS has internet here
+// as well as there.
 const char kProbeScript[] = R"(
-:put ("QM_ROUTE=" . [:len [/ip route find dst-address=0.0.0.0/0 active=yes]]); :do { :put ("QM_PING=" . [/ping address=1.1.1.1 count=1]) } on-error={ :put "QM_PING=0" }; :put "QM_DONE=1"
+:put ("QM_ROUTE=" . [:len [/ip route find dst-address=0.0.0.0/0 active=yes]]); :do { :put ("QM_PING=" . [/ping address=1.1.1.1 count=1]) } on-error={ :put "QM_PING=0" }; %1; :put "QM_DONE=1"
 )";
 const char kBridgeScript[] = R"(
 :do { /interface bridge port remove [find interface=ether1] } on-error={ :put "QM_FAIL=bridge" }; :put "QM_DONE=1"
@@ -38,21 +41,21 @@ const char kStillOffline[] = "Port 1 was updated, but the router still has no in
 
 constexpr int kStepTimeoutMs = 20000;
 constexpr int kProbeAttempts = 5;
-constexpr unsigned long kProbePauseSeconds = 3;
+constexpr int kProbePauseSeconds = 3;
 
 } // namespace
 
 bool RouterTask::checkInternet(SshClient &client, bool *internet, bool *hasRoute)
 {
     QString output;
-    if (!runScript(client, QString::fromUtf8(kProbeScript).trimmed(), QString(), &output,
-                   kStepTimeoutMs))
+    const QString script = QString::fromUtf8(kProbeScript).trimmed().arg(serviceFetchStatement());
+    if (!runScript(client, script, QString(), &output, kStepTimeoutMs))
         return false;
     const MarkerMap markers = parseMarkers(output);
     if (hasRoute)
         *hasRoute = markers.count(QStringLiteral("QM_ROUTE")) > 0;
     if (internet)
-        *internet = markers.count(QStringLiteral("QM_PING")) > 0;
+        *internet = hasInternet(markers);
     return true;
 }
 
@@ -96,12 +99,12 @@ void RouterTask::setUpWan(SshClient &client)
     bool internet = false;
     bool hasRoute = false;
     for (int attempt = 1; attempt <= kProbeAttempts; ++attempt) {
+        if (attempt != 1)
+            (void)pauseUnlessCancelled(kProbePauseSeconds * 1000);
         if (isCancelled()) {
             emit wanReady(false, QString::fromUtf8(kCancelled), internet, hasRoute);
             return;
         }
-        if (attempt != 1)
-            QThread::sleep(kProbePauseSeconds);
         emit logLine(QString::fromUtf8(kCheckingLabel).arg(attempt));
         if (!checkInternet(client, &internet, &hasRoute)) {
             emit wanReady(false, m_lastError, false, false);

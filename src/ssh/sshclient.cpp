@@ -1,15 +1,17 @@
 #include "sshclient.h"
 
 #include "askpasshelper.h"
+#include "cancelwaker.h"
 #include "childprocess.h"
 #include "router/routeros.h"
 
 #include <QDir>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFileInfo>
 #include <QProcess>
 #include <QStandardPaths>
-
+#include <QTimer>
 
 struct SshSession
 {
@@ -20,6 +22,7 @@ struct SshSession
     QString password;
     QString askpassPath;
     const std::atomic_bool *cancelFlag = nullptr;
+    CancelWaker *cancelWaker = nullptr;
 };
 
 namespace {
@@ -155,15 +158,26 @@ SshRun runSsh(const SshSession &session, const QString &script, int timeoutMs)
     if (!process.waitForStarted(StartTimeoutMs))
         return run;
 
+    // The loop wakes when ssh ends, when a cancel arrives, and at every slice to check the time.
+    QEventLoop loop;
+    QTimer slice;
+    slice.setInterval(WaitSliceMs);
+    QObject::connect(&slice, &QTimer::timeout, &loop, &QEventLoop::quit);
+    QObject::connect(&process, &QProcess::finished, &loop, &QEventLoop::quit);
+    if (session.cancelWaker)
+        QObject::connect(session.cancelWaker, &CancelWaker::woken, &loop, &QEventLoop::quit);
+    slice.start();
+
     QElapsedTimer timer;
     timer.start();
-    while (!process.waitForFinished(WaitSliceMs) && process.state() != QProcess::NotRunning) {
+    while (process.state() != QProcess::NotRunning) {
         if (cancelled(session.cancelFlag) || timer.elapsed() > timeoutMs) {
             run.end = cancelled(session.cancelFlag) ? RunEnd::Cancelled : RunEnd::TimedOut;
             process.kill();
             process.waitForFinished(KillGraceMs);
             return run;
         }
+        loop.exec();
     }
 
     run.end = RunEnd::Finished;
@@ -263,9 +277,10 @@ SshClient::~SshClient()
     close();
 }
 
-void SshClient::setCancelFlag(const std::atomic_bool *flag)
+void SshClient::setCancelFlag(const std::atomic_bool *flag, CancelWaker *waker)
 {
     m_session->cancelFlag = flag;
+    m_session->cancelWaker = waker;
 }
 
 bool SshClient::isConnected() const

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <memory>
 
+class CancelWaker;
 struct SshSession;
 
 // The program to start for every ssh run.
@@ -40,7 +41,9 @@ public:
     explicit SshClient(QObject *parent = nullptr);
     ~SshClient() override;
 
-    void setCancelFlag(const std::atomic_bool *flag);
+    // The waker, when given, lives on the thread that runs the commands; a cancel raises the flag
+    // first and then wakes it, so that a running command stops at once.
+    void setCancelFlag(const std::atomic_bool *flag, CancelWaker *waker = nullptr);
     [[nodiscard]] bool isConnected() const;
 
     [[nodiscard]] bool connectToRouter(const QString &host, int port, const QString &user,

@@ -1,6 +1,8 @@
 #include "mainwindow.h"
 
 #include "api/settingssearch.h"
+#include "brandlogo.h"
+#include "progresschecklist.h"
 #include "router/routertask.h"
 #include "stylesheet.h"
 #include "wizardrules.h"
@@ -8,6 +10,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QHBoxLayout>
+#include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QNetworkInformation>
@@ -18,6 +21,7 @@
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QStackedWidget>
+#include <QTimer>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -44,27 +48,46 @@ MainWindow::MainWindow(QWidget *parent)
     m_profile = AccountProfile();
     m_worker = new RouterTask(this);
     m_ask = [](QWidget *parentWidget, const QString &title, const QString &text) {
+        // No is the default: Return pressed out of habit never confirms a change to a router.
         return QMessageBox::question(parentWidget, title, text,
-                                     QMessageBox::Yes | QMessageBox::No);
+                                     QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
+    };
+    m_choose = [](QWidget *parentWidget, const QString &title, const QString &text,
+                  const QStringList &items) {
+        bool ok = false;
+        const QString item =
+            QInputDialog::getItem(parentWidget, title, text, items, 0, false, &ok);
+        return ok ? static_cast<int>(items.indexOf(item)) : -1;
     };
 
+    // The style sheet first: widgets made after it are polished once, not once more when it comes.
+    setStyleSheet(windowStyleSheet() + focusStyleSheet());
     buildFrame();
     wireControls();
-    setStyleSheet(windowStyleSheet());
+    setUpKeys();
 
     connect(m_worker, &RouterTask::logLine, this, &MainWindow::appendLog);
     connect(m_worker, &RouterTask::inspectReady, this, &MainWindow::onInspectReady);
     connect(m_worker, &RouterTask::wanReady, this, &MainWindow::onWanReady);
     connect(m_worker, &RouterTask::provisionReady, this, &MainWindow::onProvisionReady);
     connect(m_worker, &RouterTask::hotspotReady, this, &MainWindow::onHotspotReady);
+    addProgressChecklist();
+    // After the page handlers: its own handlers of the same signals run once those are done.
+    wireToolControls();
 
     runStartupChecks();
     showPage(LoginPage);
+    fitToScreen();
 }
 
 void MainWindow::setAskFunction(AskFunction ask)
 {
     m_ask = std::move(ask);
+}
+
+void MainWindow::setChooseFunction(ChooseFunction choose)
+{
+    m_choose = std::move(choose);
 }
 
 bool MainWindow::confirm(const QString &title, const QString &text)
@@ -127,8 +150,7 @@ void MainWindow::buildFrame()
 
     auto *brandRow = new QHBoxLayout;
     auto *logo = new QLabel(m_root);
-    logo->setPixmap(QPixmap(QStringLiteral(":/logo.png"))
-                        .scaled(34, 34, Qt::KeepAspectRatio, Qt::SmoothTransformation));
+    logo->setPixmap(brandLogo(34));
     logo->setFixedSize(36, 36);
     brandRow->addWidget(logo);
     auto *brand = new QLabel(QStringLiteral("Quillmor"), m_root);
@@ -167,11 +189,14 @@ void MainWindow::buildFrame()
     m_stack = new QStackedWidget(canvas);
     m_stack->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
     m_stack->addWidget(buildLoginPage());
-    m_stack->addWidget(buildHomePage());
-    m_stack->addWidget(buildConnectPage());
-    m_stack->addWidget(buildReviewPage());
-    m_stack->addWidget(buildProgressPage());
-    m_stack->addWidget(buildDonePage());
+    // A stacked layout measures every page it holds, and polishing and measuring the word-wrapped
+    // texts of all six pages took most of the start-up. The other pages are made now, so that
+    // every control exists, but stay outside the window (no style sheet, no layout) until they are
+    // first shown; an empty stand-in keeps each one's place in the stack.
+    m_laterPages = {buildHomePage(), buildConnectPage(), buildReviewPage(), buildProgressPage(),
+                    buildDonePage()};
+    for (int i = 0; i < m_laterPages.size(); ++i)
+        m_stack->addWidget(new QWidget);
     canvasLayout->addWidget(m_stack);
     canvasLayout->addWidget(buildHotspotCard());
     canvasLayout->addStretch(1);
@@ -187,6 +212,14 @@ bool MainWindow::eventFilter(QObject *watched, QEvent *event)
     // "Sign out" at once; the product name is the one that can go without losing anything.
     if (watched == m_root && event->type() == QEvent::Resize)
         m_product->setVisible(m_root->width() >= kFullBrandRowWidth);
+    if (handleFieldReturn(watched, event))
+        return true;
+    // The reachability backend is a plugin that costs a noticeable share of the start-up: it is
+    // loaded once the first frame is on screen, and answers before the operator can send a code.
+    if (watched == m_root && event->type() == QEvent::Paint && !m_firstPaintSeen) {
+        m_firstPaintSeen = true;
+        QTimer::singleShot(0, this, &MainWindow::checkReachability);
+    }
     return QMainWindow::eventFilter(watched, event);
 }
 
@@ -223,6 +256,7 @@ void MainWindow::wireControls()
     connect(m_loadStationsButton, &QPushButton::clicked, this, &MainWindow::onLoadStations);
     connect(m_installButton, &QPushButton::clicked, this, &MainWindow::onInstallHotspot);
     connect(m_onboardAnotherButton, &QPushButton::clicked, this, [this] {
+        forgetLinkedRouter();
         m_passwordEdit->clear();
         m_pppoePasswordEdit->clear();
         showPage(ConnectPage);
@@ -249,6 +283,12 @@ void MainWindow::runStartupChecks()
         m_sendCodeButton->setEnabled(false);
         return;
     }
+}
+
+void MainWindow::checkReachability()
+{
+    if (!m_api.hasApiKey())
+        return;
     // A missing backend is not an answer: only a backend that says "disconnected" shows the note.
     if (QNetworkInformation::loadBackendByFeatures(QNetworkInformation::Feature::Reachability)) {
         const QNetworkInformation *info = QNetworkInformation::instance();
@@ -259,8 +299,20 @@ void MainWindow::runStartupChecks()
     }
 }
 
+void MainWindow::placePage(int index)
+{
+    QWidget *page = index > LoginPage ? m_laterPages.value(index - 1) : nullptr;
+    if (!page || page->parentWidget())
+        return;
+    QWidget *placeholder = m_stack->widget(index);
+    m_stack->removeWidget(placeholder);
+    delete placeholder;
+    m_stack->insertWidget(index, page);
+}
+
 void MainWindow::showPage(int index)
 {
+    placePage(index);
     m_currentPage = index;
     m_stack->setCurrentIndex(index);
     const bool signedInPage = index != LoginPage;
@@ -269,9 +321,12 @@ void MainWindow::showPage(int index)
     m_hotspotCard->setVisible(signedInPage);
     if (index == HomePage)
         updateSeatText();
+    if (index == ApplyPage)
+        m_checklist->start();
     // A new page starts at its top, not where the previous page was scrolled to.
     m_scroll->verticalScrollBar()->setValue(0);
     fitPage();
+    focusFirstEmptyField();
 }
 
 void MainWindow::fitPage()
@@ -288,6 +343,8 @@ void MainWindow::fitPage()
     const int scrollBarWidth = bar ? bar->sizeHint().width() : 14;
     const QWidget *viewport = m_scroll->viewport();
     const int width = std::max(viewport->width() - scrollBarWidth, 360);
+    if (m_stack->currentIndex() == ReviewPage)
+        fitReviewText(viewport->height(), width);
 
     int needed = 0;
     if (pageLayout->hasHeightForWidth())

@@ -2,17 +2,28 @@
 
 #include "api/apitypes.h"
 #include "api/quillmorapi.h"
+#include "jobreport.h"
 
 #include <QMainWindow>
+#include <QMargins>
+#include <QMap>
 #include <QMessageBox>
+#include <QRect>
 #include <QString>
+#include <QStringList>
 #include <QVariantMap>
 
 #include <functional>
 
+class QCloseEvent;
 class QComboBox;
+class QKeyEvent;
 class QLabel;
 class QLineEdit;
+class QListWidget;
+class QListWidgetItem;
+class MndpScanner;
+struct MndpNeighbour;
 class QPlainTextEdit;
 class QPushButton;
 class QRadioButton;
@@ -22,6 +33,7 @@ class QSpinBox;
 class QStackedWidget;
 class QVBoxLayout;
 class QWidget;
+class ProgressChecklist;
 class RouterTask;
 struct RouterLogin;
 
@@ -37,14 +49,30 @@ public:
     using AskFunction = std::function<QMessageBox::StandardButton(
         QWidget *parent, const QString &title, const QString &text)>;
 
+    // The operator's pick from a list: the index of the chosen item, or -1 when none was chosen.
+    using ChooseFunction = std::function<int(QWidget *parent, const QString &title,
+                                             const QString &text, const QStringList &items)>;
+
     explicit MainWindow(QWidget *parent = nullptr);
     ~MainWindow() override;
 
     void setAskFunction(AskFunction ask);
+    void setChooseFunction(ChooseFunction choose);
+
+    // The first size, reduced to what the available area of the given screen holds, centred on it.
+    [[nodiscard]] static QRect fittedGeometry(const QSize &preferred, const QSize &minimum,
+                                              const QRect &available, const QMargins &frame);
+
+    // Where "Save report" writes: asks for a file name (empty: cancelled), so tests can answer.
+    using SaveFileFunction = std::function<QString(QWidget *parent, const QString &title,
+                                                   const QString &suggestedPath)>;
+    void setSaveFileFunction(SaveFileFunction saveFile);
 
 protected:
     void resizeEvent(QResizeEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
 
 private slots:
     void onSendCode();
@@ -62,14 +90,30 @@ private slots:
     void onHotspotReady(bool ok, const QString &error, const QString &path);
     void onProgressBack();
     void appendLog(const QString &line);
+    void onFindRouters();
+    void onSaveBackup();
+    void onContinueWithoutBackup();
+    void onCopyLog();
+    void onSaveReport();
 
 private:
     friend class TestWindowFrame;
     friend class TestSignInFlow;
     friend class TestRouterFlow;
     friend class TestOnboardingSecrets;
+    friend class TestWindowKeys;
+    friend class TestTechnicianTools;
 
     enum Page { LoginPage = 0, HomePage, ConnectPage, ReviewPage, ApplyPage, DonePage };
+
+    // The router a login page goes to. Without an id it is only the router this computer reaches
+    // with the connect page's login, and nothing is recorded with the service.
+    struct HotspotTarget
+    {
+        QString routerId;
+        QString name;
+        bool localFallback = false; // the connect page's login may reach this same router
+    };
 
     struct Card
     {
@@ -92,7 +136,10 @@ private:
     [[nodiscard]] QWidget *buildHotspotCard();
     void wireControls();
     void runStartupChecks();
+    void checkReachability();
 
+    // Puts a page into the stack the first time it is shown.
+    void placePage(int index);
     void showPage(int index);
     void fitPage();
     void updateSeatText();
@@ -105,11 +152,45 @@ private:
     [[nodiscard]] bool factBool(const QString &key) const;
     [[nodiscard]] QString factString(const QString &key) const;
     [[nodiscard]] bool confirm(const QString &title, const QString &text);
-    void startLocalHotspotInstall(const QString &stationId);
+    void beginHotspotPage();
+    [[nodiscard]] bool chooseHotspotTarget(HotspotTarget *target);
+    void rememberLinkedRouter(const QString &routerId, const QString &name);
+    void forgetLinkedRouter();
+    void startLocalHotspotInstall(const QString &stationId, const HotspotTarget &target);
+
+    // Keys, focus and fit (mainwindow_keys.cpp).
+    void fitToScreen();
+    void setUpKeys();
+    [[nodiscard]] bool handleFieldReturn(QObject *watched, QEvent *event);
+    void focusFirstEmptyField();
+    [[nodiscard]] QPushButton *mainAction() const;
+    [[nodiscard]] QPushButton *backAction() const;
+    [[nodiscard]] bool routerChangeRunning() const;
+    void showErrorText(QLabel *label, const QString &text);
+    void fitReviewText(int viewportHeight, int width);
+    void addProgressChecklist();
+
+    // Find routers, backups, the job report and what the window remembers (mainwindow_tools.cpp).
+    [[nodiscard]] QWidget *buildFindRouters(QWidget *parent);
+    [[nodiscard]] QPushButton *buildSaveBackupButton(QWidget *parent);
+    // The row under the log: the page's own Cancel/Back button, then the tools.
+    [[nodiscard]] QWidget *buildProgressTools(QWidget *parent);
+    [[nodiscard]] QWidget *buildDoneLog(QWidget *parent);
+    [[nodiscard]] QWidget *buildSessionRouters(QWidget *parent);
+    void wireToolControls();
+    void startJobRecord(const QString &title);
+    void finishJobRecord(bool ok, const QString &error, const QVariantMap &result);
+    void addNeighbour(const MndpNeighbour &neighbour);
+    void updateSessionRouters();
+    [[nodiscard]] JobReport currentReport() const;
+    [[nodiscard]] QStringList knownSecrets() const;
+    void restoreRecentSettings();
+    void saveRecentSettings() const;
 
     QuillmorApi m_api;
     int m_currentPage = LoginPage;
     bool m_fitting = false;
+    bool m_firstPaintSeen = false;
 
     AccountProfile m_profile;
     RouterTask *m_worker = nullptr;
@@ -118,13 +199,26 @@ private:
     bool m_busy = false;
     bool m_waitCursorShown = false;
     QString m_savedRouterId;
+    QString m_savedRouterName;
     QString m_chosenStationId;
+    HotspotTarget m_localTarget; // the router the running hotspot job writes
+    bool m_cancelAsked = false;
     AskFunction m_ask;
+    ChooseFunction m_choose;
+    SaveFileFunction m_saveFile;
+    MndpScanner *m_scanner = nullptr;
+    JobReport m_report;
+    bool m_reportHasResult = false;
+    QString m_jobTitle;
+    bool m_connectedOnce = false;
+    QMap<QString, QString> m_sessionRouters; // "address:port" -> "identity: result"
 
     // Frame
     QWidget *m_root = nullptr;
     QScrollArea *m_scroll = nullptr;
     QStackedWidget *m_stack = nullptr;
+    // The pages after the sign-in page; one without a parent has not been shown yet.
+    QList<QWidget *> m_laterPages;
     QLabel *m_product = nullptr;
     QLabel *m_chip = nullptr;
     QPushButton *m_signOutButton = nullptr;
@@ -140,6 +234,7 @@ private:
     QLabel *m_homeTitle = nullptr;
     QLabel *m_seatLabel = nullptr;
     QPushButton *m_onboardHomeButton = nullptr;
+    QLabel *m_sessionRoutersLabel = nullptr;
 
     // Connect and review
     QRadioButton *m_newRouterRadio = nullptr;
@@ -152,7 +247,12 @@ private:
     QLabel *m_connectError = nullptr;
     QPushButton *m_connectBackButton = nullptr;
     QPushButton *m_connectButton = nullptr;
+    QPushButton *m_findRoutersButton = nullptr;
+    QLabel *m_findStatus = nullptr;
+    QListWidget *m_neighbourList = nullptr;
+    QPushButton *m_saveBackupButton = nullptr;
     QLabel *m_reviewText = nullptr;
+    QScrollArea *m_reviewTextArea = nullptr;
     QLabel *m_reviewError = nullptr;
     QRadioButton *m_fullSetupRadio = nullptr;
     QRadioButton *m_wireguardOnlyRadio = nullptr;
@@ -170,7 +270,13 @@ private:
     // Progress and done
     QLabel *m_progressTitle = nullptr;
     QPlainTextEdit *m_log = nullptr;
+    ProgressChecklist *m_checklist = nullptr;
     QPushButton *m_progressButton = nullptr;
+    QPushButton *m_continueWithoutBackupButton = nullptr;
+    QPushButton *m_copyLogButton = nullptr;
+    QPushButton *m_saveReportButton = nullptr;
+    QPushButton *m_doneLogToggle = nullptr;
+    QPlainTextEdit *m_doneLog = nullptr;
     QLabel *m_doneTitle = nullptr;
     QLabel *m_doneText = nullptr;
     QPushButton *m_onboardAnotherButton = nullptr;

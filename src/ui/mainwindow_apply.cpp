@@ -26,6 +26,7 @@ QWidget *MainWindow::buildDonePage()
     m_backToAccountButton = new QPushButton(QStringLiteral("Back to the account"), card.widget);
     m_backToAccountButton->setObjectName(QStringLiteral("secondary"));
     card.layout->addWidget(m_backToAccountButton);
+    card.layout->addWidget(buildDoneLog(card.widget));
     return centredPage(card.widget, 640);
 }
 
@@ -36,21 +37,22 @@ void MainWindow::onProvision()
     const QString notReady = QStringLiteral("This router is not ready for the link yet.");
     const QString name = m_routerNameEdit->text().trimmed();
     if (name.isEmpty()) {
-        m_reviewError->setText(QStringLiteral("Name this router so you can find it in Quillmor."));
+        showErrorText(m_reviewError,
+                      QStringLiteral("Name this router so you can find it in Quillmor."));
         return;
     }
     if (m_profile.mikrotikUsername.trimmed().isEmpty() || m_profile.mikrotikPassword.isEmpty()) {
-        m_reviewError->setText(QStringLiteral("This Quillmor account has no MikroTik username or "
-                                              "password. Add them in Quillmor management, then "
-                                              "sign in again."));
+        showErrorText(m_reviewError,
+                      QStringLiteral("This Quillmor account has no MikroTik username or password. "
+                                     "Add them in Quillmor management, then sign in again."));
         return;
     }
     if (!factBool(QStringLiteral("internet")) || !factBool(QStringLiteral("ros7"))) {
-        m_reviewError->setText(notReady);
+        showErrorText(m_reviewError, notReady);
         return;
     }
     if (factString(QStringLiteral("ifName")).isEmpty()) {
-        m_reviewError->setText(notReady);
+        showErrorText(m_reviewError, notReady);
         return;
     }
 
@@ -91,7 +93,8 @@ void MainWindow::onProvisionReady(bool ok, const QString &error, const QVariantM
         m_profile.routerLimit = result.value(QStringLiteral("routerLimit")).toInt();
     if (result.contains(QStringLiteral("routersUsed")))
         m_profile.routersUsed = result.value(QStringLiteral("routersUsed")).toInt();
-    m_savedRouterId = result.value(QStringLiteral("routerId")).toString();
+    rememberLinkedRouter(result.value(QStringLiteral("routerId")).toString(),
+                         result.value(QStringLiteral("site")).toString());
     m_doneTitle->setText(result.value(QStringLiteral("online")).toBool()
                              ? QStringLiteral("Quillmor can see this router")
                              : QStringLiteral("The link is on the router"));

@@ -72,6 +72,7 @@ QWidget *MainWindow::buildConnectPage()
     addRow(QStringLiteral("SSH port"), m_portSpin);
     addRow(QStringLiteral("Username"), m_userEdit);
     addRow(QStringLiteral("Password"), m_passwordEdit);
+    layout->addWidget(buildFindRouters(card.widget));
     layout->addLayout(form);
 
     m_connectError = makeLabel(QString(), "error", card.widget);
@@ -90,14 +91,8 @@ QWidget *MainWindow::buildConnectPage()
 
 QWidget *MainWindow::buildReviewPage()
 {
-    auto *page = new QWidget;
-    auto *pageLayout = new QVBoxLayout(page);
-    pageLayout->setContentsMargins(0, 0, 0, 0);
-    auto *scroll = new QScrollArea(page);
-    scroll->setWidgetResizable(true);
-    scroll->setFrameShape(QFrame::NoFrame);
-    pageLayout->addWidget(scroll);
-
+    // The page itself never scrolls: the window's scroll area does that. Only the review text has
+    // a bounded area of its own (fitted in fitPage), so the buttons below it stay in view.
     auto *content = new QWidget;
     auto *contentLayout = new QVBoxLayout(content);
     contentLayout->setContentsMargins(0, 0, 0, 0);
@@ -108,9 +103,20 @@ QWidget *MainWindow::buildReviewPage()
     auto *title = new QLabel(QStringLiteral("Ready to link"), review.widget);
     title->setObjectName(QStringLiteral("title"));
     layout->addWidget(title);
-    m_reviewText = makeLabel(QString(), nullptr, review.widget);
+    m_reviewTextArea = new QScrollArea(review.widget);
+    m_reviewTextArea->setObjectName(QStringLiteral("reviewTextArea"));
+    m_reviewTextArea->setWidgetResizable(true);
+    m_reviewTextArea->setFrameShape(QFrame::NoFrame);
+    m_reviewTextArea->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    m_reviewText = makeLabel(QString(), nullptr, nullptr);
     m_reviewText->setTextFormat(Qt::PlainText);
-    layout->addWidget(m_reviewText);
+    m_reviewText->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    m_reviewText->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    m_reviewTextArea->setWidget(m_reviewText);
+    // The scroll area fills its widget's background; the text sits on the card's white instead.
+    m_reviewText->setAutoFillBackground(false);
+    m_reviewTextArea->viewport()->setAutoFillBackground(false);
+    layout->addWidget(m_reviewTextArea);
     m_reviewError = makeLabel(QString(), "error", review.widget);
     m_reviewError->setTextFormat(Qt::PlainText);
     layout->addWidget(m_reviewError);
@@ -168,14 +174,14 @@ QWidget *MainWindow::buildReviewPage()
     m_reviewBackButton->setObjectName(QStringLiteral("secondary"));
     buttons->addWidget(m_reviewBackButton);
     buttons->addStretch(1);
+    buttons->addWidget(buildSaveBackupButton(content));
     m_provisionButton = new QPushButton(QStringLiteral("Onboard this MikroTik"), content);
     m_provisionButton->setEnabled(false);
     buttons->addWidget(m_provisionButton);
     contentLayout->addLayout(buttons);
     contentLayout->addStretch(1);
 
-    scroll->setWidget(content);
-    return page;
+    return content;
 }
 
 void MainWindow::onRouterMode()
@@ -221,10 +227,11 @@ void MainWindow::onConnect()
     if (m_busy)
         return;
     if (m_hostEdit->text().trimmed().isEmpty() || m_userEdit->text().trimmed().isEmpty()) {
-        m_connectError->setText(QStringLiteral("Enter the router address and username."));
+        showErrorText(m_connectError, QStringLiteral("Enter the router address and username."));
         return;
     }
     m_connectError->clear();
+    forgetLinkedRouter();
     beginJobPage(QStringLiteral("Connecting to the router..."), ConnectPage);
     m_worker->startInspect(routerLogin());
 }
@@ -234,7 +241,7 @@ void MainWindow::onInspectReady(bool ok, const QString &error, const QVariantMap
     setBusy(false);
     m_progressButton->setEnabled(true);
     if (!ok) {
-        m_connectError->setText(error);
+        showErrorText(m_connectError, error);
         showPage(ConnectPage);
         return;
     }
@@ -263,7 +270,7 @@ void MainWindow::buildReview()
 
     const ReviewDecisions decisions = reviewDecisions(m_facts, m_profile);
     if (decisions.replaceError)
-        m_reviewError->setText(decisions.errorText);
+        showErrorText(m_reviewError, decisions.errorText);
     m_provisionButton->setEnabled(!m_busy && decisions.onboardAllowed);
 
     const InternetCard &card = decisions.card;
@@ -290,7 +297,7 @@ void MainWindow::onWan()
     const QString mode = wanMode(viaPppoe, bridged, fresh);
     if (viaPppoe
         && (m_pppoeUserEdit->text().trimmed().isEmpty() || m_pppoePasswordEdit->text().isEmpty())) {
-        m_reviewError->setText(QStringLiteral("Enter the PPPoE username and password."));
+        showErrorText(m_reviewError, QStringLiteral("Enter the PPPoE username and password."));
         return;
     }
     const QString question =
@@ -318,10 +325,10 @@ void MainWindow::onWanReady(bool ok, const QString &error, bool internet, bool h
         if (internet)
             m_reviewError->clear();
         else if (!error.isEmpty())
-            m_reviewError->setText(error);
+            showErrorText(m_reviewError, error);
     } else {
         buildReview();
-        m_reviewError->setText(error);
+        showErrorText(m_reviewError, error);
     }
     showPage(ReviewPage);
 }

@@ -14,6 +14,7 @@
 namespace {
 
 const char kLoadStationsFirst[] = "Load stations first";
+const char kInstalledOn[] = "Login page installed at %1 on %2.";
 
 } // namespace
 
@@ -103,67 +104,132 @@ void MainWindow::onInstallHotspot()
         return;
     }
 
-    QString newestName;
-    if (m_savedRouterId.isEmpty()) {
-        QList<SavedRouter> routers;
-        // The call waits in a nested event loop; busy keeps the buttons from starting a second
-        // install meanwhile. A failed lookup only means the install cannot go through the tunnel.
-        setBusy(true);
-        const bool listed = m_api.listRouters(&routers, nullptr);
-        setBusy(false);
-        if (listed && !routers.isEmpty()) {
-            m_savedRouterId = routers.first().id;
-            newestName = routers.first().name;
-        }
+    HotspotTarget target;
+    if (!chooseHotspotTarget(&target))
+        return;
+    QString question = QStringLiteral("Install the login page of %1 on %2?")
+                           .arg(m_stationList->currentText(), target.name);
+    if (!target.routerId.isEmpty() && target.localFallback && hasLocalLogin()) {
+        question += QStringLiteral(" If the Quillmor link cannot reach that router, this computer "
+                                   "installs it at %1 instead.")
+                        .arg(m_hostEdit->text().trimmed());
     }
+    if (!confirm(QStringLiteral("Install login page?"), question))
+        return;
     m_chosenStationId = stationId;
 
+    beginHotspotPage();
+    if (target.routerId.isEmpty()) {
+        startLocalHotspotInstall(stationId, target);
+        return;
+    }
+
+    setBusy(true);
+    appendLog(QStringLiteral("Installing through the Quillmor link. The hotspot can block this "
+                             "computer from the router."));
+    QString path;
+    QString error;
+    const bool ok = m_api.installHotspot(target.routerId, stationId, &path, &error);
+    setBusy(false);
+    if (ok) {
+        m_hotspotNote->setText(QLatin1String(kInstalledOn).arg(path, target.name));
+        showPage(m_returnPage);
+        return;
+    }
+    appendLog(error);
+    if (m_cancelAsked) {
+        m_hotspotNote->setText(error);
+        failOnProgressPage(error);
+        return;
+    }
+    if (!target.localFallback || !hasLocalLogin()) {
+        m_hotspotNote->setText(
+            error
+            + QStringLiteral("\n\nThe hotspot can block this computer. If the Quillmor link "
+                             "cannot reach the router, enter its address and password on the "
+                             "connect step. After a new layout that address is often "
+                             "172.16.0.1."));
+        failOnProgressPage(error);
+        return;
+    }
+    appendLog(QStringLiteral("Trying the router address on this computer."));
+    startLocalHotspotInstall(stationId, target);
+}
+
+void MainWindow::beginHotspotPage()
+{
     m_returnPage = m_currentPage == ApplyPage ? HomePage : m_currentPage;
+    m_cancelAsked = false;
     m_log->clear();
+    startJobRecord(QStringLiteral("Installing the hotspot login page..."));
     m_progressTitle->setText(QStringLiteral("Installing the hotspot login page..."));
     m_progressButton->setText(QStringLiteral("Cancel"));
     m_progressButton->setEnabled(true);
     showPage(ApplyPage);
+}
 
+bool MainWindow::chooseHotspotTarget(HotspotTarget *target)
+{
     if (!m_savedRouterId.isEmpty()) {
-        setBusy(true);
-        appendLog(QStringLiteral("Installing through the Quillmor link. The hotspot can block this "
-                                 "computer from the router."));
-        if (!newestName.isEmpty())
-            appendLog(QStringLiteral("Using the newest saved router, %1.").arg(newestName));
-        QString path;
-        QString error;
-        const bool ok = m_api.installHotspot(m_savedRouterId, stationId, &path, &error);
-        if (ok) {
-            setBusy(false);
-            m_hotspotNote->setText(QStringLiteral("Login page installed at %1.").arg(path));
-            showPage(m_returnPage);
-            return;
-        }
-        appendLog(error);
-        setBusy(false);
-        if (!hasLocalLogin()) {
-            m_hotspotNote->setText(
-                error
-                + QStringLiteral("\n\nThe hotspot can block this computer. If the Quillmor link "
-                                 "cannot reach the router, enter its address and password on the "
-                                 "connect step. After a new layout that address is often "
-                                 "172.16.0.1."));
-            failOnProgressPage(error);
-            return;
-        }
-        appendLog(QStringLiteral("Trying the router address on this computer."));
-    } else if (!hasLocalLogin()) {
+        // Linking forgets nothing of the connect page, and another router's inspection or
+        // "Onboard another" forgets the linked router, so the page's login is this router's.
+        *target = {m_savedRouterId, m_savedRouterName, true};
+        return true;
+    }
+
+    QList<SavedRouter> routers;
+    // The call waits in a nested event loop; busy keeps the buttons from starting a second
+    // install meanwhile. A failed lookup only leaves the router on the connect page to offer.
+    setBusy(true);
+    const bool listed = m_api.listRouters(&routers, nullptr);
+    setBusy(false);
+    if (!listed)
+        routers.clear();
+    QStringList items = routerChoiceLabels(routers);
+    const QString host = m_hostEdit->text().trimmed();
+    if (hasLocalLogin())
+        items << QStringLiteral("The router at %1, from this computer").arg(host);
+    if (items.isEmpty()) {
         m_hotspotNote->setText(QStringLiteral("Onboard this router first so Quillmor can reach it. "
                                               "Or enter its address and password on the connect "
                                               "step."));
+        beginHotspotPage();
         failOnProgressPage(QStringLiteral("This router is not saved on the account yet."));
-        return;
+        return false;
     }
-    startLocalHotspotInstall(stationId);
+
+    const int index = m_choose ? m_choose(this, QStringLiteral("Choose the router"),
+                                          QStringLiteral("Which router gets the login page?"),
+                                          items)
+                               : -1;
+    if (index < 0 || index >= items.size())
+        return false;
+    if (index < routers.size()) {
+        // Nothing tells this computer that the connect page reaches that router, so the page
+        // goes through the Quillmor link only.
+        *target = {routers.at(index).id, items.at(index), false};
+    } else {
+        *target = {QString(), QStringLiteral("the router at %1").arg(host), true};
+    }
+    return true;
 }
 
-void MainWindow::startLocalHotspotInstall(const QString &stationId)
+void MainWindow::rememberLinkedRouter(const QString &routerId, const QString &name)
+{
+    m_savedRouterId = routerId;
+    m_savedRouterName = name.trimmed().isEmpty() ? routerId : name.trimmed();
+    m_hotspotNote->clear();
+}
+
+void MainWindow::forgetLinkedRouter()
+{
+    m_savedRouterId.clear();
+    m_savedRouterName.clear();
+    // A note about the previous router must not stand beside the next one.
+    m_hotspotNote->clear();
+}
+
+void MainWindow::startLocalHotspotInstall(const QString &stationId, const HotspotTarget &target)
 {
     QString pageUrl;
     if (!loginPageUrl(m_api.baseUrl(), stationId, &pageUrl)) {
@@ -172,6 +238,7 @@ void MainWindow::startLocalHotspotInstall(const QString &stationId)
         showPage(m_returnPage);
         return;
     }
+    m_localTarget = target;
     setBusy(true);
     m_worker->startHotspot(routerLogin(), pageUrl);
 }
@@ -181,11 +248,12 @@ void MainWindow::onHotspotReady(bool ok, const QString &error, const QString &pa
     setBusy(false);
     m_progressButton->setEnabled(true);
     if (ok) {
-        QString message = QStringLiteral("Login page installed at %1.").arg(path);
-        if (!m_savedRouterId.isEmpty()) {
+        QString message = QLatin1String(kInstalledOn).arg(path, m_localTarget.name);
+        // Only the router this job wrote is recorded; one known by its address alone is not.
+        if (!m_localTarget.routerId.isEmpty()) {
             QString saveError;
             setBusy(true);
-            const bool saved = m_api.saveHotspot(m_savedRouterId, m_chosenStationId, path,
+            const bool saved = m_api.saveHotspot(m_localTarget.routerId, m_chosenStationId, path,
                                                  &saveError);
             setBusy(false);
             if (!saved) {

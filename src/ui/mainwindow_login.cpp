@@ -1,5 +1,6 @@
 #include "mainwindow.h"
 
+#include "brandlogo.h"
 #include "wizardrules.h"
 
 #include <QComboBox>
@@ -17,8 +18,7 @@ const char kErrorColour[] = "color: #9f1239;";
 QLabel *logoLabel(int size, QWidget *parent)
 {
     auto *logo = new QLabel(parent);
-    logo->setPixmap(QPixmap(QStringLiteral(":/logo.png"))
-                        .scaled(size, size, Qt::KeepAspectRatio, Qt::SmoothTransformation));
+    logo->setPixmap(brandLogo(size));
     return logo;
 }
 
@@ -88,6 +88,7 @@ QWidget *MainWindow::buildHomePage()
         "muted", card.widget));
     m_onboardHomeButton = new QPushButton(QStringLiteral("Onboard a MikroTik"), card.widget);
     layout->addWidget(m_onboardHomeButton);
+    layout->addWidget(buildSessionRouters(card.widget));
     return centredPage(card.widget, 640);
 }
 
@@ -136,6 +137,8 @@ void MainWindow::onVerify()
     const bool ok = m_api.verifyCode(account, code, &profile, &error);
     setBusy(false);
     if (!ok) {
+        // A refused code is an error like any other, whatever colour the note had before.
+        m_loginNote->setStyleSheet(QLatin1String(kErrorColour));
         m_loginNote->setText(error);
         return;
     }

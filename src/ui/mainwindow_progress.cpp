@@ -1,6 +1,8 @@
 #include "mainwindow.h"
 
+#include "progresschecklist.h"
 #include "router/routertask.h"
+#include "wizardrules.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -42,6 +44,11 @@ MainWindow::~MainWindow()
     }
     if (m_waitCursorShown)
         QApplication::restoreOverrideCursor();
+    // Pages never shown are outside the object tree, so nothing else deletes them.
+    for (QWidget *page : std::as_const(m_laterPages)) {
+        if (!page->parentWidget())
+            delete page;
+    }
 }
 
 QWidget *MainWindow::buildProgressPage()
@@ -61,7 +68,7 @@ QWidget *MainWindow::buildProgressPage()
     layout->addWidget(m_log, 1);
     m_progressButton = new QPushButton(QStringLiteral("Cancel"), page);
     m_progressButton->setObjectName(QStringLiteral("secondary"));
-    layout->addWidget(m_progressButton, 0, Qt::AlignLeft);
+    layout->addWidget(buildProgressTools(page));
     return page;
 }
 
@@ -82,7 +89,8 @@ void MainWindow::setBusy(bool on)
     }
     if (!m_api.hasApiKey())
         m_sendCodeButton->setEnabled(false);
-    m_provisionButton->setEnabled(false);
+    // Every way back to the review passes here, and not all of them rebuild it.
+    m_provisionButton->setEnabled(reviewDecisions(m_facts, m_profile).onboardAllowed);
     const bool signedIn = !m_profile.token.isEmpty();
     m_loadStationsButton->setEnabled(signedIn);
     m_installButton->setEnabled(signedIn);
@@ -96,6 +104,7 @@ void MainWindow::beginJobPage(const QString &title, int returnPage)
 {
     m_returnPage = returnPage;
     m_log->clear();
+    startJobRecord(title);
     m_progressTitle->setText(title);
     m_progressButton->setText(QStringLiteral("Cancel"));
     m_progressButton->setEnabled(true);
@@ -122,16 +131,20 @@ bool MainWindow::hasLocalLogin() const
 void MainWindow::failOnProgressPage(const QString &error)
 {
     m_progressTitle->setText(error);
+    m_checklist->finish(false, error);
     m_progressButton->setText(QStringLiteral("Back"));
-    // A "Cancel" pressed during a service call greys the button, but the call cannot be cut
-    // short; without this the failed page would have no way back.
+    // A "Cancel" pressed during a service call greys the button; the failed page needs its way
+    // back.
     m_progressButton->setEnabled(true);
 }
 
 void MainWindow::onProgressBack()
 {
     if (m_busy) {
+        // Whichever is running stops: the router job at its next check, a service call at once.
+        m_cancelAsked = true;
         m_worker->requestCancel();
+        m_api.cancelRequest();
         appendLog(QStringLiteral("Cancel requested."));
         m_progressButton->setEnabled(false);
         return;
@@ -146,6 +159,10 @@ void MainWindow::onProgressBack()
 
 void MainWindow::appendLog(const QString &line)
 {
-    m_log->appendPlainText(QStringLiteral("[%1] %2").arg(
-        QTime::currentTime().toString(QStringLiteral("HH:mm:ss")), line));
+    const QString stamped = QStringLiteral("[%1] %2").arg(
+        QTime::currentTime().toString(QStringLiteral("HH:mm:ss")), line);
+    m_log->appendPlainText(stamped);
+    m_checklist->addLogLine(line);
+    // The view keeps the last lines only; the report keeps every line of the job.
+    m_report.logLines << stamped;
 }

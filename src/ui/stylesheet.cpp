@@ -67,3 +67,14 @@ QString windowStyleSheet()
     }
     return sheet;
 }
+
+QString focusStyleSheet()
+{
+    // The border takes the place of the padding's edge, so a focused button keeps its size.
+    return QStringLiteral(
+        "QPushButton:focus { border: 3px solid #f2a900; padding: 0 13px; } "
+        "QPushButton#secondary:focus { border: 3px solid #f2a900; padding: 0 13px; } "
+        "QLineEdit:focus, QSpinBox:focus, QComboBox:focus { border: 2px solid #0f6f8c; "
+        "padding: 0 11px; } "
+        "QRadioButton:focus { background: #e7f3f6; border-radius: 4px; }");
+}

@@ -205,6 +205,20 @@ bool isStationId(const QString &id)
     return pattern.match(id).hasMatch();
 }
 
+QStringList routerChoiceLabels(const QList<SavedRouter> &routers)
+{
+    QStringList names;
+    for (const SavedRouter &router : routers)
+        names << (router.name.trimmed().isEmpty() ? router.id : router.name.trimmed());
+    QStringList labels;
+    for (qsizetype i = 0; i < routers.size(); ++i) {
+        const QString &name = names.at(i);
+        labels << (names.count(name) > 1 ? QStringLiteral("%1 (%2)").arg(name, routers.at(i).id)
+                                         : name);
+    }
+    return labels;
+}
+
 bool loginPageUrl(const QString &baseUrl, const QString &stationId, QString *url)
 {
     QUrl page(baseUrl, QUrl::TolerantMode);

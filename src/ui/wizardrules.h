@@ -2,7 +2,9 @@
 
 #include "api/apitypes.h"
 
+#include <QList>
 #include <QString>
+#include <QStringList>
 #include <QVariantMap>
 
 // The window's decisions and texts as pure functions of the facts map and the account profile, so
@@ -49,6 +51,10 @@ struct ReviewDecisions
 
 [[nodiscard]] QString stationLabel(const StationInfo &station);
 [[nodiscard]] bool isStationId(const QString &id);
+
+// One line per saved router, in the service's order, for the operator to pick from: its name (or
+// its id when it has none), with the id added where two routers share a name.
+[[nodiscard]] QStringList routerChoiceLabels(const QList<SavedRouter> &routers);
 
 // The address the router fetches the login page from; false when the base URL is not a secure one.
 [[nodiscard]] bool loginPageUrl(const QString &baseUrl, const QString &stationId, QString *url);

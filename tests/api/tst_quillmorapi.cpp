@@ -8,6 +8,7 @@
 #include <QJsonDocument>
 #include <QTcpServer>
 #include <QTest>
+#include <QTimer>
 
 Q_DECLARE_METATYPE(AccountProfile)
 
@@ -67,6 +68,7 @@ private slots:
     void mapsAnswers();
     void reportsNetworkFailures();
     void cutsTrickleAtBackstop();
+    void cancelAbortsOnlyTheWaitingRequest();
     void sendsHeadersAndBodiesInOrder();
     void signsInAndOut();
     void readsProfile_data();
@@ -293,6 +295,45 @@ void TestQuillmorApi::cutsTrickleAtBackstop()
                                            "computer's internet and try again."));
     QCOMPARE(reply.status, 0);
     QVERIFY2(elapsed >= 3400 && elapsed < 5000, qPrintable(QString::number(elapsed)));
+}
+
+void TestQuillmorApi::cancelAbortsOnlyTheWaitingRequest()
+{
+    BillingSimOverride trickle;
+    trickle.behaviour = BillingSimOverride::Behaviour::Trickle;
+    m_sim.setOverride(kProbe, trickle);
+
+    QuillmorApi api;
+    // The window's Cancel arrives as an event handled inside the request's own wait.
+    QTimer::singleShot(300, &api, [&api] { api.cancelRequest(); });
+    QElapsedTimer clock;
+    clock.start();
+    const ApiReply cancelled = api.request(QStringLiteral("GET"), kProbe, nullptr, 20000);
+    QCOMPARE(cancelled.message, QStringLiteral("Cancelled."));
+    QVERIFY(!cancelled.ok);
+    QCOMPARE(cancelled.status, 0);
+    QVERIFY2(clock.elapsed() < 5000, qPrintable(QString::number(clock.elapsed())));
+
+    // A cancel with nothing waiting, and the one before, leave the next request alone.
+    m_sim.clearOverrides();
+    api.cancelRequest();
+    const ApiReply next = api.request(QStringLiteral("GET"), kProbe, nullptr, 20000);
+    QCOMPARE(next.status, 404);
+    QVERIFY(next.message.startsWith(kNotTheApi));
+
+    // A worker's client learns of the cancel from its check, while waiting or before sending.
+    m_sim.setOverride(kProbe, trickle);
+    bool flag = false;
+    api.setCancelCheck([&flag] { return flag; });
+    QTimer::singleShot(300, &api, [&flag] { flag = true; });
+    clock.restart();
+    QCOMPARE(api.request(QStringLiteral("GET"), kProbe, nullptr, 20000).message,
+             QStringLiteral("Cancelled."));
+    QVERIFY2(clock.elapsed() < 5000, qPrintable(QString::number(clock.elapsed())));
+    m_sim.clearRequests();
+    QCOMPARE(api.request(QStringLiteral("GET"), kProbe, nullptr, 20000).message,
+             QStringLiteral("Cancelled."));
+    QVERIFY(m_sim.requests().isEmpty());
 }
 
 void TestQuillmorApi::sendsHeadersAndBodiesInOrder()

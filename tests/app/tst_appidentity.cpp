@@ -71,8 +71,9 @@ void TestAppIdentity::platformIconsHaveSixSizes()
 
 void TestAppIdentity::desktopEntryNamesInstalledIcon()
 {
-    QSettings entry(QDir(resourcesDir()).filePath(QStringLiteral("quillmormikrotiksetup.desktop")),
-                    QSettings::IniFormat);
+    QSettings entry(
+        QDir(resourcesDir()).filePath(QStringLiteral("com.quillmor.mikrotiksetup.desktop")),
+        QSettings::IniFormat);
     entry.beginGroup(QStringLiteral("Desktop Entry"));
     QCOMPARE(entry.value(QStringLiteral("Type")).toString(), QStringLiteral("Application"));
     QCOMPARE(entry.value(QStringLiteral("Exec")).toString(), QStringLiteral("QuillmorMikroTikSetup"));

@@ -1,10 +1,15 @@
 #include "api/quillmorapi.h"
 #include "billingsim.h"
 
+#include <QElapsedTimer>
 #include <QJsonArray>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSignalSpy>
+#include <QSslConfiguration>
+#include <QTemporaryDir>
 #include <QTest>
 
 namespace {
@@ -12,7 +17,8 @@ namespace {
 const QString kKey = QStringLiteral("sim-key");
 const QString kKeyValid = QStringLiteral("UnrOR307pe/zrpDakhQNDPHKcOim1fGFJqKScRHpLKA=");
 
-QJsonObject scenario(int onlineAfterPolls = 2, bool online = true, bool tunnel = true)
+QJsonObject scenario(int onlineAfterPolls = 2, bool online = true, bool tunnel = true,
+                     int tunnelInstalls = -1)
 {
     const QJsonObject account{
         {QStringLiteral("number"), QStringLiteral("9001")},
@@ -25,7 +31,7 @@ QJsonObject scenario(int onlineAfterPolls = 2, bool online = true, bool tunnel =
         {QStringLiteral("routers"),
          QJsonArray{QJsonObject{{QStringLiteral("id"), QStringLiteral("old-router")},
                                 {QStringLiteral("name"), QStringLiteral("Old")}}}}};
-    return QJsonObject{
+    QJsonObject scenario{
         {QStringLiteral("api_key"), kKey},
         {QStringLiteral("online_after_polls"), onlineAfterPolls},
         {QStringLiteral("router_online"), online},
@@ -36,6 +42,9 @@ QJsonObject scenario(int onlineAfterPolls = 2, bool online = true, bool tunnel =
                      {QStringLiteral("endpoint_host"), QStringLiteral("vpn.example")},
                      {QStringLiteral("endpoint_port"), 51820}}},
         {QStringLiteral("accounts"), QJsonArray{account}}};
+    if (tunnelInstalls >= 0)
+        scenario.insert(QStringLiteral("tunnel_installs"), tunnelInstalls);
+    return scenario;
 }
 
 // Signs in with the code the simulator issued, as an operator reading it off the console would.
@@ -60,8 +69,10 @@ private slots:
     void provisionsWithinSeats();
     void reportsOnlineAfterPolls_data();
     void reportsOnlineAfterPolls();
+    void installsAndRecordsHotspot_data();
     void installsAndRecordsHotspot();
-    void programServesDemo();
+    void delaysAndReplacesAnswers();
+    void programServesDemoOverHttps();
 
 private:
     void use(const BillingSim &sim, const QString &key = kKey);
@@ -71,6 +82,7 @@ void TestBillingSim::cleanup()
 {
     qunsetenv("QUILLMOR_BASE_URL");
     qunsetenv("QUILLMOR_API_KEY");
+    qunsetenv("QUILLMOR_CA_FILE");
 }
 
 void TestBillingSim::use(const BillingSim &sim, const QString &key)
@@ -211,40 +223,100 @@ void TestBillingSim::reportsOnlineAfterPolls()
     QVERIFY(!api.fetchRouter(QStringLiteral("unknown"), nullptr, &error));
 }
 
+void TestBillingSim::installsAndRecordsHotspot_data()
+{
+    QTest::addColumn<bool>("tunnel");
+    QTest::addColumn<int>("tunnelInstalls");
+    QTest::addColumn<QList<bool>>("installs");
+
+    QTest::newRow("tunnel up") << true << -1 << QList<bool>{true, true};
+    QTest::newRow("tunnel down") << false << -1 << QList<bool>{false, false};
+    QTest::newRow("tunnel carries one install") << true << 1 << QList<bool>{true, false};
+}
+
 void TestBillingSim::installsAndRecordsHotspot()
 {
-    const QString station = QStringLiteral("aaaaaaaaaaaaaaaaaaaaaaaa");
-    for (const bool tunnel : {true, false}) {
-        BillingSim sim;
-        QVERIFY(sim.start(scenario(1, true, tunnel)));
-        use(sim);
-        QuillmorApi api;
-        QString error;
-        QVERIFY2(signIn(api, sim, &error), qPrintable(error));
+    QFETCH(bool, tunnel);
+    QFETCH(int, tunnelInstalls);
+    QFETCH(QList<bool>, installs);
 
+    const QString station = QStringLiteral("aaaaaaaaaaaaaaaaaaaaaaaa");
+    BillingSim sim;
+    QVERIFY(sim.start(scenario(1, true, tunnel, tunnelInstalls)));
+    use(sim);
+    QuillmorApi api;
+    QString error;
+    QVERIFY2(signIn(api, sim, &error), qPrintable(error));
+
+    for (const bool installed : installs) {
         QString path;
-        QCOMPARE(api.installHotspot(QStringLiteral("old-router"), station, &path, &error), tunnel);
-        if (tunnel)
+        QCOMPARE(api.installHotspot(QStringLiteral("old-router"), station, &path, &error),
+                 installed);
+        if (installed)
             QCOMPARE(path, QStringLiteral("/flash/hotspot/login.html"));
         else
             QCOMPARE(error, QStringLiteral("Quillmor cannot reach this router through the tunnel "
                                            "right now."));
-        QVERIFY(!api.saveHotspot(QStringLiteral("old-router"), QStringLiteral("nope"),
-                                 QStringLiteral("/hotspot/login.html"), &error));
-        QVERIFY(api.saveHotspot(QStringLiteral("old-router"), station,
-                                QStringLiteral("/hotspot/login.html"), &error));
-        const QJsonObject saved = sim.savedRouters(QStringLiteral("9001")).at(0).toObject();
-        QCOMPARE(saved.value(QStringLiteral("hotspot_path")).toString(),
-                 QStringLiteral("/hotspot/login.html"));
     }
+    QVERIFY(!api.saveHotspot(QStringLiteral("old-router"), QStringLiteral("nope"),
+                             QStringLiteral("/hotspot/login.html"), &error));
+    QVERIFY(api.saveHotspot(QStringLiteral("old-router"), station,
+                            QStringLiteral("/hotspot/login.html"), &error));
+    const QJsonObject saved = sim.savedRouters(QStringLiteral("9001")).at(0).toObject();
+    QCOMPARE(saved.value(QStringLiteral("hotspot_path")).toString(),
+             QStringLiteral("/hotspot/login.html"));
 }
 
-void TestBillingSim::programServesDemo()
+void TestBillingSim::delaysAndReplacesAnswers()
 {
+    BillingSim sim;
+    QVERIFY(sim.start(scenario()));
+    use(sim);
+    BillingSimOverride slow;
+    slow.status = 503;
+    slow.replaceBody = true;
+    slow.body = QByteArrayLiteral("{\"message\":\"Back soon.\"}");
+    slow.delayMs = 600;
+    sim.setOverride(QStringLiteral("/api/v1/desktop/stations"), slow);
+
+    QuillmorApi api;
+    QElapsedTimer clock;
+    clock.start();
+    const ApiReply reply = api.request(QStringLiteral("GET"),
+                                       QStringLiteral("/api/v1/desktop/stations"), nullptr, 5000);
+    QVERIFY2(clock.elapsed() >= 600, qPrintable(QString::number(clock.elapsed())));
+    QCOMPARE(reply.status, 503);
+    QCOMPARE(reply.message, QStringLiteral("Back soon."));
+
+    // The override answers for one path only; the service itself still answers the others.
+    const ApiReply other = api.request(QStringLiteral("GET"),
+                                       QStringLiteral("/api/v1/desktop/routers"), nullptr, 5000);
+    QCOMPARE(other.status, 401);
+    QCOMPARE(other.message, QStringLiteral("Sign in again. This session is not valid."));
+
+    // A client that gives up before a delayed answer leaves nothing behind that writes to its
+    // closed connection: the next delayed answer, due after the first one's time, still comes.
+    {
+        QuillmorApi impatient;
+        const ApiReply cut = impatient.request(
+            QStringLiteral("GET"), QStringLiteral("/api/v1/desktop/stations"), nullptr, 200);
+        QCOMPARE(cut.status, 0);
+    }
+    const ApiReply patient = api.request(QStringLiteral("GET"),
+                                         QStringLiteral("/api/v1/desktop/stations"), nullptr, 5000);
+    QCOMPARE(patient.status, 503);
+    QCOMPARE(sim.requestsTo(QStringLiteral("/api/v1/desktop/stations")).size(), 3);
+}
+
+void TestBillingSim::programServesDemoOverHttps()
+{
+    QTemporaryDir folder;
+    QVERIFY(folder.isValid());
     QProcess program;
     program.start(QStringLiteral(BILLING_SIM_PROGRAM),
                   {QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--scenario"),
-                   QStringLiteral(BILLING_SIM_DEMO), QStringLiteral("--quiet")});
+                   QStringLiteral(BILLING_SIM_DEMO), QStringLiteral("--quiet"),
+                   QStringLiteral("--https"), folder.path()});
     QVERIFY(program.waitForStarted());
     QByteArray output;
     const QRegularExpression portLine(QStringLiteral("^port (\\d+)$"),
@@ -253,7 +325,14 @@ void TestBillingSim::programServesDemo()
                   portLine.match(QString::fromUtf8(output)).hasMatch()),
                  program.readAllStandardError().constData());
     const QString port = portLine.match(QString::fromUtf8(output)).captured(1);
-    qputenv("QUILLMOR_BASE_URL", QStringLiteral("http://127.0.0.1:%1").arg(port).toUtf8());
+    const QString certificate = QRegularExpression(QStringLiteral("^certificate (.+)$"),
+                                                   QRegularExpression::MultilineOption)
+                                    .match(QString::fromUtf8(output))
+                                    .captured(1);
+    QVERIFY2(certificate.startsWith(folder.path()), output.constData());
+    const QString baseUrl = QStringLiteral("https://127.0.0.1:%1").arg(port);
+    qputenv("QUILLMOR_BASE_URL", baseUrl.toUtf8());
+    qputenv("QUILLMOR_CA_FILE", certificate.toUtf8());
     qputenv("QUILLMOR_API_KEY", "demo-installer-key");
 
     QuillmorApi api;
@@ -272,6 +351,22 @@ void TestBillingSim::programServesDemo()
     QCOMPARE(stations.size(), 2);
     for (const StationInfo &station : stations)
         QVERIFY(QRegularExpression(QStringLiteral("^[a-f0-9]{24}$")).match(station.id).hasMatch());
+
+    // The router downloads the login page from the same address, over HTTPS.
+    QNetworkAccessManager network;
+    QNetworkRequest pageRequest(
+        QUrl(baseUrl + QStringLiteral("/hotspot/login.html?stationId=") + stations.first().id));
+    QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
+    tls.setCaCertificates(QSslCertificate::fromPath(certificate));
+    pageRequest.setSslConfiguration(tls);
+    QNetworkReply *page = network.get(pageRequest);
+    QTRY_VERIFY(page->isFinished());
+    QCOMPARE(page->error(), QNetworkReply::NoError);
+    QCOMPARE(page->header(QNetworkRequest::ContentTypeHeader).toString(),
+             QStringLiteral("text/html; charset=utf-8"));
+    const QByteArray marker = "<!-- station " + stations.first().id.toUtf8() + " -->";
+    QVERIFY(page->readAll().contains(marker));
+    delete page;
 
     program.kill();
     QVERIFY(program.waitForFinished());

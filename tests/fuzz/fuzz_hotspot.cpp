@@ -27,8 +27,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
                       "a profile field spans lines", field);
     }
 
-    QString folder;
-    const QString destination = hotspotDestination(chooseHotspotProfile(profiles), &folder);
+    HotspotProfile chosen;
+    if (!chooseHotspotProfile(profiles, parseHotspotServerProfiles(output), &chosen))
+        return 0;
+    const QString destination = hotspotDestination(chosen);
     if (!destination.isEmpty()) {
         static const QRegularExpression plainPath(
             QRegularExpression::anchoredPattern(QStringLiteral("/[A-Za-z0-9_./-]+")));

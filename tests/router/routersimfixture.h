@@ -49,6 +49,25 @@ inline bool hasEntry(const QStringList &lines, const QStringList &parts)
     return !matching(lines, parts).isEmpty();
 }
 
+// The index of the first command ("path/verb") that changes the router, or -1.
+inline int firstChange(const QStringList &commands)
+{
+    for (int i = 0; i < commands.size(); ++i) {
+        const QString &c = commands.at(i);
+        if (c.endsWith(QLatin1String("/add")) || c.endsWith(QLatin1String("/set"))
+            || c.endsWith(QLatin1String("/remove")))
+            return i;
+    }
+    return -1;
+}
+
+// An export without its first line, which carries the time it was taken, with LF line ends.
+inline QString exportBody(QString text)
+{
+    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    return text.section(QLatin1Char('\n'), 1).trimmed();
+}
+
 // One simulated router per test, started from a bundled scenario, for the job tests that talk to
 // it through the real OpenSSH client. Call initTestCase() and cleanup() from the test's own slots.
 class RouterSimFixture

@@ -47,7 +47,8 @@ private slots:
 
     void installsIntoChosenProfile_data();
     void installsIntoChosenProfile();
-    void refusesFolderBeforeDownload();
+    void refusesBeforeDownload_data();
+    void refusesBeforeDownload();
     void reportsFailedDownload();
 
 private:
@@ -80,6 +81,8 @@ void TestHotspotJob::parsesProfilesInRouterOrder()
                                           "QM_OVERRIDE=a=b\r\n"
                                           "qm_dns=ignored\r\n"
                                           "QM_PROFILE=\r\r\n"
+                                          "QM_SERVER=hsprof1\r\n"
+                                          " QM_SERVER=default \r\n"
                                           "QM_DONE=1\r\n");
     const QList<HotspotProfile> profiles = parseHotspotProfiles(output);
     QCOMPARE(profiles.size(), 3);
@@ -96,42 +99,65 @@ void TestHotspotJob::parsesProfilesInRouterOrder()
     QCOMPARE(profiles.at(2).dir, QString());
 
     QVERIFY(parseHotspotProfiles(QStringLiteral("QM_DIR=hotspot\r\nQM_DONE=1\r\n")).isEmpty());
+    // The servers' lines follow the last profile and are not part of it.
+    QCOMPARE(parseHotspotServerProfiles(output),
+             (QStringList{QStringLiteral("hsprof1"), QStringLiteral("default")}));
 }
 
 void TestHotspotJob::choosesProfile_data()
 {
     QTest::addColumn<QList<HotspotProfile>>("profiles");
-    QTest::addColumn<QString>("chosen");
+    QTest::addColumn<QStringList>("servers"); // the profile of each hotspot server
+    QTest::addColumn<QString>("chosen");      // empty: none can be chosen
 
+    const QStringList all{QStringLiteral("default"), QStringLiteral("hsprof1"),
+                          QStringLiteral("hsprof2"), QStringLiteral("quillmor-server"),
+                          QStringLiteral("Quillmor-Server"), QStringLiteral("quillmor-server2")};
     QTest::newRow("oursWinsOverEarlierWithoutDns")
         << QList<HotspotProfile>{profile("default", "hotspot", "", ""),
                                  profile("quillmor-server", "hotspot", "", "")}
-        << QStringLiteral("quillmor-server");
+        << all << QStringLiteral("quillmor-server");
     QTest::newRow("oursWinsOverEarlierWithDns")
         << QList<HotspotProfile>{profile("hsprof1", "flash/hotspot", "", "login.isp.net"),
                                  profile("quillmor-server", "hotspot", "", "wifi.isp.net")}
-        << QStringLiteral("quillmor-server");
+        << all << QStringLiteral("quillmor-server");
     QTest::newRow("oursOnlyByExactName")
         << QList<HotspotProfile>{profile("Quillmor-Server", "hotspot", "", ""),
                                  profile("quillmor-server2", "hotspot", "", "wifi.isp.net")}
-        << QStringLiteral("quillmor-server2");
+        << all << QStringLiteral("quillmor-server2");
     QTest::newRow("firstWithDns")
         << QList<HotspotProfile>{profile("default", "hotspot", "", "   "),
                                  profile("hsprof1", "flash/hotspot", "", "login.isp.net"),
                                  profile("hsprof2", "flash/hotspot2", "", "other.isp.net")}
-        << QStringLiteral("hsprof1");
+        << all << QStringLiteral("hsprof1");
     QTest::newRow("firstWhenNoneHasDns")
         << QList<HotspotProfile>{profile("default", "hotspot", "", ""),
                                  profile("hsprof1", "flash/hotspot", "", "")}
-        << QStringLiteral("default");
-    QTest::newRow("noneAtAll") << QList<HotspotProfile>{} << QString();
+        << all << QStringLiteral("default");
+    // Profiles that no server uses serve no customer, ours and those with a DNS name included.
+    QTest::newRow("unusedProfilesPassedOver")
+        << QList<HotspotProfile>{profile("quillmor-server", "hotspot", "", "wifi.isp.net"),
+                                 profile("hsprof1", "flash/hotspot", "", "login.isp.net"),
+                                 profile("hsprof2", "flash/hotspot2", "", "")}
+        << QStringList{QStringLiteral("hsprof2")} << QStringLiteral("hsprof2");
+    QTest::newRow("onlyTheBuiltInProfile")
+        << QList<HotspotProfile>{profile("default", "hotspot", "", "")} << QStringList()
+        << QString();
+    QTest::newRow("serverOnUnlistedProfile")
+        << QList<HotspotProfile>{profile("default", "hotspot", "", "")}
+        << QStringList{QStringLiteral("gone")} << QString();
+    QTest::newRow("noneAtAll") << QList<HotspotProfile>{} << all << QString();
 }
 
 void TestHotspotJob::choosesProfile()
 {
     QFETCH(QList<HotspotProfile>, profiles);
+    QFETCH(QStringList, servers);
     QFETCH(QString, chosen);
-    QCOMPARE(chooseHotspotProfile(profiles).name, chosen);
+
+    HotspotProfile picked{QStringLiteral("untouched"), {}, {}, {}};
+    QCOMPARE(chooseHotspotProfile(profiles, servers, &picked), !chosen.isEmpty());
+    QCOMPARE(picked.name, chosen.isEmpty() ? QStringLiteral("untouched") : chosen);
 }
 
 void TestHotspotJob::findsDestination_data()
@@ -232,16 +258,15 @@ void TestHotspotJob::installsIntoChosenProfile_data()
     // hsprof1 is served by the router's hotspot and reached by its DNS name.
     QTest::newRow("in-use") << QStringLiteral("in-use") << QStringList()
                             << QStringLiteral("/flash/hotspot/login.html");
+    const QString ours = QStringLiteral("/ip hotspot profile add name=quillmor-server "
+                                        "dns-name=wifi.isp.net html-directory=hotspot "
+                                        "html-directory-override=\"\\\\flash\\\\qm\\\\\"");
     QTest::newRow("oursAfterLayout")
         << QStringLiteral("in-use")
-        << QStringList{QStringLiteral("/ip hotspot profile add name=quillmor-server "
-                                      "dns-name=wifi.isp.net html-directory=hotspot "
-                                      "html-directory-override=\"\\\\flash\\\\qm\\\\\"")}
+        << QStringList{ours, QStringLiteral("/ip hotspot set [find] profile=quillmor-server")}
         << QStringLiteral("/flash/qm/login.html");
-    // RouterOS always keeps its "default" profile, so a router without a hotspot of its own still
-    // lists one, and the page goes to that profile's folder.
-    QTest::newRow("onlyDefaultProfile")
-        << QStringLiteral("new-router") << QStringList() << QStringLiteral("/hotspot/login.html");
+    QTest::newRow("oursUnused") << QStringLiteral("in-use") << QStringList{ours}
+                                << QStringLiteral("/flash/hotspot/login.html");
 }
 
 void TestHotspotJob::installsIntoChosenProfile()
@@ -275,12 +300,32 @@ void TestHotspotJob::installsIntoChosenProfile()
     QCOMPARE(files.value(destination), QString::fromLatin1(kPageUrl));
 }
 
-void TestHotspotJob::refusesFolderBeforeDownload()
+void TestHotspotJob::refusesBeforeDownload_data()
 {
-    QVERIFY(m_sim.start(QStringLiteral("in-use"),
-                        {{QStringLiteral("setup"),
-                          QJsonArray{QStringLiteral("/ip hotspot profile set [find name=hsprof1] "
-                                                    "html-directory=\"flash/../flash/rw\"")}}}));
+    QTest::addColumn<QString>("scenario");
+    QTest::addColumn<QStringList>("setup");
+    QTest::addColumn<QString>("error");
+
+    QTest::newRow("folder with a parent step")
+        << QStringLiteral("in-use")
+        << QStringList{QStringLiteral("/ip hotspot profile set [find name=hsprof1] "
+                                      "html-directory=\"flash/../flash/rw\"")}
+        << QString::fromUtf8(kFolderRefused);
+    // RouterOS always keeps its "default" profile; without a server it serves nobody.
+    QTest::newRow("no hotspot server") << QStringLiteral("new-router") << QStringList()
+                                       << QStringLiteral("This router has no hotspot profile yet.");
+}
+
+void TestHotspotJob::refusesBeforeDownload()
+{
+    QFETCH(QString, scenario);
+    QFETCH(QStringList, setup);
+    QFETCH(QString, error);
+
+    QJsonObject changes;
+    if (!setup.isEmpty())
+        changes.insert(QStringLiteral("setup"), QJsonArray::fromStringList(setup));
+    QVERIFY(m_sim.start(scenario, changes));
     Worker worker;
     RouterTask &task = worker.task;
     JobRecorder recorder(task);
@@ -288,7 +333,7 @@ void TestHotspotJob::refusesFolderBeforeDownload()
     WAIT_FOR_JOB_END(task, recorder);
 
     QVERIFY(!recorder.oks.constFirst());
-    QCOMPARE(recorder.errors.constFirst(), QString::fromUtf8(kFolderRefused));
+    QCOMPARE(recorder.errors.constFirst(), error);
     QCOMPARE(recorder.path, QString());
     QVERIFY(!fetchWasSent());
     QVERIFY(m_sim.engine()->fetchedFiles().isEmpty());

@@ -105,6 +105,7 @@ private slots:
     void endsWaitWithoutConfirmation_data();
     void endsWaitWithoutConfirmation();
     void stopsWaitingOnCancel();
+    void cancelAbortsProvisionRequest();
 
 private:
     [[nodiscard]] bool startBilling(const QJsonObject &link, int onlineAfterPolls = 1,
@@ -862,6 +863,31 @@ void TestProvisionJob::stopsWaitingOnCancel()
     QCOMPARE(recorder.lines.filter(QStringLiteral("Waiting for Quillmor")).size(), 1);
     QCOMPARE(recorder.lines.last(), message);
     QVERIFY(recorder.resultAfterCancelMs < 8000);
+}
+
+void TestProvisionJob::cancelAbortsProvisionRequest()
+{
+    QVERIFY(m_router.start(QStringLiteral("new-router")));
+    QVERIFY(startBilling(defaultLink()));
+    BillingSimOverride slow;
+    slow.delayMs = 25000;
+    m_billing->setOverride(QStringLiteral("/api/v1/desktop/routers/provision"), slow);
+    Worker worker;
+    RouterTask &task = worker.task;
+    JobRecorder recorder(task);
+    connect(&task, &RouterTask::logLine, this, [&task, &recorder](const QString &line) {
+        if (line == QLatin1String("Asking Quillmor for the tunnel...")) {
+            recorder.sinceCancel.start();
+            task.requestCancel();
+        }
+    });
+    startTowerProvision(task, newRouterOptions());
+    WAIT_FOR_JOB_END(task, recorder, 60000);
+
+    QCOMPARE(recorder.oks.first(), false);
+    QCOMPARE(recorder.errors.first(), QStringLiteral("Cancelled."));
+    QVERIFY2(recorder.resultAfterCancelMs >= 0 && recorder.resultAfterCancelMs < 8000,
+             qPrintable(QString::number(recorder.resultAfterCancelMs)));
 }
 
 QTEST_GUILESS_MAIN(TestProvisionJob)

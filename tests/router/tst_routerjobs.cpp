@@ -188,13 +188,22 @@ void TestRouterJobs::refusesReportForgedByIdentity()
 void TestRouterJobs::setsUpDhcpWan_data()
 {
     QTest::addColumn<QString>("mode");
+    QTest::addColumn<QJsonObject>("upstream"); // empty: the scenario's own
     QTest::addColumn<bool>("portLeavesBridge");
     QTest::addColumn<QString>("warning");
     QTest::addColumn<int>("probes");
 
-    QTest::newRow("split-dhcp") << QStringLiteral("split-dhcp") << true << QString() << 1;
+    QTest::newRow("split-dhcp") << QStringLiteral("split-dhcp") << QJsonObject() << true
+                                << QString() << 1;
+    // The inspection counts a working HTTPS fetch as internet, so the WAN result must too.
+    QTest::newRow("split-dhcp, ping blocked")
+        << QStringLiteral("split-dhcp")
+        << QJsonObject{{QStringLiteral("dhcp"), true},
+                       {QStringLiteral("internet"), false},
+                       {QStringLiteral("serviceHttps"), true}}
+        << true << QString() << 1;
     // A DHCP client on a bridge port gets no lease: the change counts as done, with a warning.
-    QTest::newRow("dhcp") << QStringLiteral("dhcp") << false
+    QTest::newRow("dhcp") << QStringLiteral("dhcp") << QJsonObject() << false
                           << QStringLiteral("Port 1 was updated, but the router still has no "
                                             "internet. Check the cable, the line, or the PPPoE "
                                             "account.")
@@ -204,11 +213,15 @@ void TestRouterJobs::setsUpDhcpWan_data()
 void TestRouterJobs::setsUpDhcpWan()
 {
     QFETCH(QString, mode);
+    QFETCH(QJsonObject, upstream);
     QFETCH(bool, portLeavesBridge);
     QFETCH(QString, warning);
     QFETCH(int, probes);
 
-    QVERIFY(m_sim.start(QStringLiteral("no-internet-bridged")));
+    QJsonObject changes;
+    if (!upstream.isEmpty())
+        changes.insert(QStringLiteral("upstream"), upstream);
+    QVERIFY(m_sim.start(QStringLiteral("no-internet-bridged"), changes));
     Worker worker;
     RouterTask &task = worker.task;
     JobRecorder recorder(task);
@@ -253,10 +266,13 @@ void TestRouterJobs::setsUpPppoeWanWithHostilePassword()
     const QString user = QStringLiteral("isp\"user$1");
     const QString password = QStringLiteral("p\"w$(x)\\;[/system reboot]\r\n\u00e9");
     const QString received = QStringLiteral("p\"w$(x)\\;[/system reboot]\u00e9");
-    // The first ping after the change finds no answer yet: internet on the second probe.
+    // The first ping and fetch after the change find no answer yet: internet on the second probe.
     const QJsonArray faults{
         QJsonObject{{QStringLiteral("command"), QStringLiteral("^/ping")},
                     {QStringLiteral("error"), QStringLiteral("failure: timeout")},
+                    {QStringLiteral("times"), 1}},
+        QJsonObject{{QStringLiteral("command"), QStringLiteral("^/tool/fetch")},
+                    {QStringLiteral("error"), QStringLiteral("failure: connection timeout")},
                     {QStringLiteral("times"), 1}}};
     QVERIFY(m_sim.start(QStringLiteral("new-router"),
                         {{QStringLiteral("upstream"), upstreamWithPppoe(user, received)},

@@ -95,7 +95,8 @@ void TestRouterOs::judgesScriptRun_data()
     QTest::newRow("hotspotProfilesAreAList")
         << true
         << QStringLiteral("QM_PROFILE=a\nQM_DIR=hotspot\nQM_OVERRIDE=\nQM_DNS=\n"
-                          "QM_PROFILE=b\nQM_DIR=flash/hs\nQM_OVERRIDE=\nQM_DNS=x\nQM_DONE=1")
+                          "QM_PROFILE=b\nQM_DIR=flash/hs\nQM_OVERRIDE=\nQM_DNS=x\n"
+                          "QM_SERVER=a\nQM_SERVER=b\nQM_DONE=1")
         << QString() << bridge << true << QString();
     QTest::newRow("sshFailureKeepsItsText")
         << false << QStringLiteral("QM_X=1\nQM_X=2") << QStringLiteral("Cancelled.") << bridge

@@ -26,7 +26,10 @@ namespace {
 const char kApiKey[] = "router-flow-key";
 const char kRouterUser[] = "admin";
 const char kRouterPassword[] = "fieldpass";
+const char kOfficeRouterId[] = "3ec86fbdf89aa34a5f95c699";
+const char kStationId[] = "92f0958d3cd09fcb3f4c5262";
 constexpr int kJobWaitMs = 40000;
+constexpr int kOnboardWaitMs = 120000;
 
 QJsonObject account(const char *number, int limit, bool withLogin)
 {
@@ -40,6 +43,12 @@ QJsonObject account(const char *number, int limit, bool withLogin)
         object.insert(QStringLiteral("mikrotik_username"), QStringLiteral("quillmor"));
         object.insert(QStringLiteral("mikrotik_password"), QStringLiteral("Demo-Router-Pass-2024"));
     }
+    object.insert(QStringLiteral("stations"),
+                  QJsonArray{QJsonObject{{QStringLiteral("id"), QLatin1String(kStationId)},
+                                         {QStringLiteral("name"), QStringLiteral("Main Street")}}});
+    object.insert(QStringLiteral("routers"),
+                  QJsonArray{QJsonObject{{QStringLiteral("id"), QLatin1String(kOfficeRouterId)},
+                                         {QStringLiteral("name"), QStringLiteral("Office router")}}});
     return object;
 }
 
@@ -88,6 +97,10 @@ private slots:
     void wanRunChangesRouter();
     void cancelDuringRunAndNoSignOut();
     void closingDuringRunWaitsForWorker();
+    void onboardStaysReadyAfterHotspotCard_data();
+    void onboardStaysReadyAfterHotspotCard();
+    // Changes the account's saved routers, so it runs last.
+    void loginPageGoesOnlyToConfirmedRouter();
 
 private:
     [[nodiscard]] static QString scenarioPath(const QString &name);
@@ -101,6 +114,8 @@ private:
     std::unique_ptr<MainWindow> m_window;
     QStringList m_questions;
     QStringList m_questionTexts;
+    QList<QStringList> m_choices; // the items of every pick
+    int m_pick = 0;
 };
 
 QString TestRouterFlow::scenarioPath(const QString &name)
@@ -114,6 +129,17 @@ void TestRouterFlow::initTestCase()
     QVERIFY(m_dir.isValid());
     const QJsonObject scenario{
         {QStringLiteral("api_key"), QLatin1String(kApiKey)},
+        {QStringLiteral("link"),
+         QJsonObject{{QStringLiteral("interface_address"), QStringLiteral("10.20.0.5/32")},
+                     {QStringLiteral("server_public_key"),
+                      QStringLiteral("UnrOR307pe/zrpDakhQNDPHKcOim1fGFJqKScRHpLKA=")},
+                     {QStringLiteral("endpoint_host"), QStringLiteral("vpn.quillmor.com")},
+                     {QStringLiteral("endpoint_port"), 51820},
+                     {QStringLiteral("allowed_addresses"), QJsonArray{QStringLiteral("10.20.0.0/16")}},
+                     {QStringLiteral("keepalive"), 25},
+                     {QStringLiteral("api_username"), QStringLiteral("quillmor-api")},
+                     {QStringLiteral("api_password"), QStringLiteral("Api-Pass-2024")},
+                     {QStringLiteral("api_allow_from"), QStringLiteral("10.20.0.0/16")}}},
         {QStringLiteral("accounts"),
          QJsonArray{account("100200", 3, true), account("100201", -1, true),
                     account("100205", 3, false)}}};
@@ -136,13 +162,31 @@ void TestRouterFlow::initTestCase()
     QFile out(m_dir.filePath(QStringLiteral("pppoe-upstream.json")));
     QVERIFY(out.open(QIODevice::WriteOnly));
     out.write(QJsonDocument(pppoe).toJson());
+
+    // The same router behind a line that blocks ping but lets HTTPS through.
+    QJsonObject httpsOnly = pppoe;
+    httpsOnly.insert(QStringLiteral("upstream"),
+                     QJsonObject{{QStringLiteral("dhcp"), true},
+                                 {QStringLiteral("internet"), false},
+                                 {QStringLiteral("serviceHttps"), true}});
+    QFile httpsOut(m_dir.filePath(QStringLiteral("https-only.json")));
+    QVERIFY(httpsOut.open(QIODevice::WriteOnly));
+    httpsOut.write(QJsonDocument(httpsOnly).toJson());
 }
 
 void TestRouterFlow::init()
 {
     m_questions.clear();
     m_questionTexts.clear();
+    m_choices.clear();
+    m_pick = 0;
+    m_billing.clearRequests();
     m_window = std::make_unique<MainWindow>();
+    m_window->setChooseFunction(
+        [this](QWidget *, const QString &, const QString &, const QStringList &items) {
+            m_choices << items;
+            return m_pick;
+        });
     m_window->setAskFunction([this](QWidget *, const QString &title, const QString &text) {
         m_questions << title;
         m_questionTexts << text;
@@ -330,6 +374,9 @@ void TestRouterFlow::wanRunChangesRouter_data()
     QTest::newRow("split DHCP") << "no-internet-bridged" << false << false
                                 << "Move port 1 out of the LAN and use DHCP"
                                 << "This removes port 1 from the LAN";
+    QTest::newRow("split DHCP, ping blocked") << "https-only.json" << false << false
+                                              << "Move port 1 out of the LAN and use DHCP"
+                                              << "This removes port 1 from the LAN";
     QTest::newRow("split PPPoE") << "pppoe-upstream.json" << true << false
                                  << "Move port 1 out of the LAN and use PPPoE"
                                  << "This removes port 1 from the LAN";
@@ -422,9 +469,12 @@ void TestRouterFlow::cancelDuringRunAndNoSignOut()
     QVERIFY(w.m_signOutButton->isEnabled());
     // Cancelled in time the run ends on the connect page with the reason; a run that was already
     // past its last check ends on the review as usual.
-    if (w.m_currentPage == 2)
+    if (w.m_currentPage == 2) {
         QVERIFY(!w.m_connectError->text().isEmpty());
-    else
+        // Stopping on request is not an error, so it is not shown in the error colour.
+        if (w.m_connectError->text() == QLatin1String("Cancelled."))
+            QCOMPARE(w.m_connectError->styleSheet(), QStringLiteral("color: #4b5b68;"));
+    } else
         QCOMPARE(w.m_currentPage, 3);
 }
 
@@ -445,6 +495,94 @@ void TestRouterFlow::closingDuringRunWaitsForWorker()
     m_window.reset();
     QVERIFY(worker.isNull());
     QVERIFY(clock.elapsed() < 20000);
+}
+
+void TestRouterFlow::onboardStaysReadyAfterHotspotCard_data()
+{
+    QTest::addColumn<QString>("action");
+    QTest::addColumn<int>("pick");
+    QTest::newRow("load stations") << "load" << 0;
+    QTest::newRow("no router picked") << "install" << -1;
+    QTest::newRow("installed through the link") << "install" << 0;
+}
+
+void TestRouterFlow::onboardStaysReadyAfterHotspotCard()
+{
+    QFETCH(QString, action);
+    QFETCH(int, pick);
+
+    QVERIFY(startRouter(QStringLiteral("new-router")));
+    signIn("100200");
+    connectRouter(true);
+    MainWindow &w = *m_window;
+    QCOMPARE(w.m_currentPage, 3);
+    QVERIFY(w.m_provisionButton->isEnabled());
+
+    m_pick = pick;
+    (action == QLatin1String("load") ? w.m_loadStationsButton : w.m_installButton)->click();
+    QCOMPARE(w.m_currentPage, 3);
+    QVERIFY(w.m_provisionButton->isEnabled());
+    const QList<BillingSimRequest> installs = m_billing.requestsTo(
+        QStringLiteral("/api/v1/desktop/routers/%1/hotspot-install").arg(QLatin1String(kOfficeRouterId)));
+    QCOMPARE(installs.size(), action == QLatin1String("install") && pick == 0 ? 1 : 0);
+}
+
+void TestRouterFlow::loginPageGoesOnlyToConfirmedRouter()
+{
+    MainWindow &w = *m_window;
+    // Router X is linked in this session.
+    QVERIFY(startRouter(QStringLiteral("new-router")));
+    signIn("100200");
+    connectRouter(true);
+    QCOMPARE(w.m_currentPage, 3);
+    w.m_wireguardOnlyRadio->setChecked(true);
+    w.m_routerNameEdit->setText(QStringLiteral("Tower X"));
+    w.m_provisionButton->click();
+    QTRY_VERIFY_WITH_TIMEOUT(!w.m_busy, kOnboardWaitMs);
+    QVERIFY2(w.m_currentPage == 5, qPrintable(w.m_progressTitle->text()));
+    const QJsonArray saved = m_billing.savedRouters(QStringLiteral("100200"));
+    const QString x = saved.first().toObject().value(QStringLiteral("id")).toString();
+    QCOMPARE(saved.first().toObject().value(QStringLiteral("name")).toString(),
+             QStringLiteral("Tower X"));
+    QCOMPARE(w.m_savedRouterId, x);
+
+    // "Onboard another", and router Y is inspected.
+    w.m_onboardAnotherButton->click();
+    const std::unique_ptr<RouterSim> routerX = std::move(m_router);
+    QVERIFY(startRouter(QStringLiteral("in-use")));
+    connectRouter(false);
+    QCOMPARE(w.m_currentPage, 3);
+    QVERIFY(w.m_savedRouterId.isEmpty());
+
+    // The page goes nowhere until the operator names the router, newest first.
+    m_billing.clearRequests();
+    m_pick = -1;
+    w.m_installButton->click();
+    QCOMPARE(m_billing.requests().size(), 1); // the list of the account's routers
+    const QStringList items{QStringLiteral("Tower X"), QStringLiteral("Office router"),
+                            QStringLiteral("The router at 127.0.0.1, from this computer")};
+    QCOMPARE(m_choices, QList<QStringList>{items});
+
+    m_pick = 0;
+    w.m_installButton->click();
+    QCOMPARE(m_questionTexts.constLast(),
+             QStringLiteral("Install the login page of Main Street on Tower X?"));
+    QCOMPARE(w.m_currentPage, 3);
+    QCOMPARE(w.m_hotspotNote->text(),
+             QStringLiteral("Login page installed at /flash/hotspot/login.html on Tower X."));
+    const QString installPath = QStringLiteral("/api/v1/desktop/routers/%1/hotspot-install");
+    QCOMPARE(m_billing.requestsTo(installPath.arg(x)).size(), 1);
+    QVERIFY(m_billing.requestsTo(installPath.arg(QLatin1String(kOfficeRouterId))).isEmpty());
+    QVERIFY(m_billing.requestsTo(QStringLiteral("/api/v1/desktop/routers/%1/hotspot")
+                                     .arg(QLatin1String(kOfficeRouterId)))
+                .isEmpty());
+    const QJsonObject recordX = m_billing.savedRouters(QStringLiteral("100200")).first().toObject();
+    QCOMPARE(recordX.value(QStringLiteral("id")).toString(), x);
+    QCOMPARE(recordX.value(QStringLiteral("station_id")).toString(), QLatin1String(kStationId));
+    // Neither router was written from this computer.
+    QVERIFY(m_router->engine()->fetchedFiles().isEmpty());
+    QVERIFY(routerX->engine()->fetchedFiles().isEmpty());
+    QVERIFY(w.m_provisionButton->isEnabled());
 }
 
 QTEST_MAIN(TestRouterFlow)

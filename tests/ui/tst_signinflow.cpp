@@ -4,6 +4,7 @@
 
 #include <QComboBox>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QJsonArray>
 #include <QLabel>
 #include <QLineEdit>
@@ -25,6 +26,11 @@ const char kApiKey[] = "flow-test-key";
 const char kErrorColour[] = "color: #9f1239;";
 const char kMutedColour[] = "color: #4b5b68;";
 const char kSavedRouterId[] = "3ec86fbdf89aa34a5f95c699";
+const char kOtherRouterId[] = "5d2a0c7e91b4f3a6d8e0b152";
+const char kStationId[] = "d4408ddf5407a917522c6577";
+const char kTunnelHint[] = "\n\nThe hotspot can block this computer. If the Quillmor link cannot "
+                           "reach the router, enter its address and password on the connect step. "
+                           "After a new layout that address is often 172.16.0.1.";
 
 QJsonObject account(const char *number, const char *name, int limit, int used,
                     bool withLogin = true)
@@ -60,7 +66,9 @@ QJsonObject withSavedRouter(QJsonObject object)
 {
     object.insert(QStringLiteral("routers"),
                   QJsonArray{QJsonObject{{QStringLiteral("id"), QLatin1String(kSavedRouterId)},
-                                         {QStringLiteral("name"), QStringLiteral("Office router")}}});
+                                         {QStringLiteral("name"), QStringLiteral("Office router")}},
+                             QJsonObject{{QStringLiteral("id"), QLatin1String(kOtherRouterId)},
+                                         {QStringLiteral("name"), QStringLiteral("Hill tower")}}});
     return object;
 }
 
@@ -80,17 +88,24 @@ private slots:
     void homeShowsSeats_data();
     void homeShowsSeats();
     void signOutForgetsTheAccount();
-    void hotspotInstallFallsBackStepByStep();
-    void cancelDuringTunnelInstallKeepsBackUsable();
+    void hotspotInstallGoesToChosenRouter();
+    void tunnelFailureFallsBackOnlyForLinkedRouter();
+    void cancelAbortsTunnelInstallWithoutFallback();
     void pageScreenshots();
 
 private:
     void signIn(const char *number);
     [[nodiscard]] static QString scenarioPath(const QString &name);
+    [[nodiscard]] QString recordedStation(const QString &routerId) const;
+    void failTunnelInstalls(const BillingSimOverride &override);
 
     BillingSim m_billing;
     QTemporaryDir m_dir;
     std::unique_ptr<MainWindow> m_window;
+    QStringList m_questions;          // every question's text, in order
+    QMessageBox::StandardButton m_answer = QMessageBox::Yes;
+    QList<QStringList> m_choices;     // the items of every pick
+    int m_pick = 0;
 };
 
 QString TestSignInFlow::scenarioPath(const QString &name)
@@ -120,6 +135,19 @@ void TestSignInFlow::init()
 {
     m_billing.clearRequests();
     m_window = std::make_unique<MainWindow>();
+    m_questions.clear();
+    m_answer = QMessageBox::Yes;
+    m_choices.clear();
+    m_pick = 0;
+    m_window->setAskFunction([this](QWidget *, const QString &, const QString &text) {
+        m_questions << text;
+        return m_answer;
+    });
+    m_window->setChooseFunction(
+        [this](QWidget *, const QString &, const QString &, const QStringList &items) {
+            m_choices << items;
+            return m_pick;
+        });
     m_window->show();
     QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
 }
@@ -174,11 +202,11 @@ void TestSignInFlow::signInHintsAndColours()
     QCOMPARE(w.m_loginNote->text(), QStringLiteral("Enter the verification code."));
     QVERIFY(m_billing.requests().isEmpty());
 
-    // A wrong code keeps the note's colour and the window signed out.
+    // A wrong code is an error in the error colour, and the window stays signed out.
     w.m_codeEdit->setText(QStringLiteral("0000"));
     QTest::keyClick(w.m_codeEdit, Qt::Key_Return);
     QCOMPARE(w.m_loginNote->text(), QStringLiteral("That code is not right. Ask for a new one."));
-    QCOMPARE(w.m_loginNote->styleSheet(), QLatin1String(kMutedColour));
+    QCOMPARE(w.m_loginNote->styleSheet(), QLatin1String(kErrorColour));
     QCOMPARE(w.m_currentPage, 0);
     QVERIFY(w.m_profile.token.isEmpty());
 
@@ -269,74 +297,146 @@ void TestSignInFlow::signOutForgetsTheAccount()
     QVERIFY(!sent.first().hasHeader("Authorization"));
 }
 
-void TestSignInFlow::hotspotInstallFallsBackStepByStep()
+QString TestSignInFlow::recordedStation(const QString &routerId) const
+{
+    for (const QJsonValue &router : m_billing.savedRouters(QStringLiteral("100200"))) {
+        if (router.toObject().value(QStringLiteral("id")).toString() == routerId)
+            return router.toObject().value(QStringLiteral("station_id")).toString();
+    }
+    return QStringLiteral("no such router");
+}
+
+void TestSignInFlow::failTunnelInstalls(const BillingSimOverride &override)
+{
+    for (const char *id : {kSavedRouterId, kOtherRouterId}) {
+        m_billing.setOverride(
+            QStringLiteral("/api/v1/desktop/routers/%1/hotspot-install").arg(QLatin1String(id)),
+            override);
+    }
+}
+
+void TestSignInFlow::hotspotInstallGoesToChosenRouter()
 {
     MainWindow &w = *m_window;
     signIn("100200");
     w.m_stationList->setCurrentIndex(1);
-    w.m_installButton->click();
-    QCOMPARE(w.m_currentPage, 1);
-    QCOMPARE(w.m_savedRouterId, QLatin1String(kSavedRouterId));
-    QCOMPARE(w.m_hotspotNote->text(),
-             QStringLiteral("Login page installed at /flash/hotspot/login.html."));
-    QVERIFY(w.m_log->toPlainText().endsWith(
-        QLatin1String("] Using the newest saved router, Office router.")));
+    const QString hotspotInstalls = QStringLiteral("/api/v1/desktop/routers/%1/hotspot-install");
 
+    // Nothing linked in this session: the operator picks, and may back out at either question.
+    m_pick = -1;
+    w.m_installButton->click();
+    m_pick = 1;
+    m_answer = QMessageBox::No;
+    w.m_installButton->click();
+    QCOMPARE(m_questions, QStringList{QStringLiteral("Install the login page of Station on Hill "
+                                                     "tower?")});
+    QCOMPARE(w.m_currentPage, 1);
+    QVERIFY(m_billing.requestsTo(hotspotInstalls.arg(QLatin1String(kOtherRouterId))).isEmpty());
+
+    m_answer = QMessageBox::Yes;
+    w.m_installButton->click();
+    const QStringList routers{QStringLiteral("Office router"), QStringLiteral("Hill tower")};
+    QCOMPARE(m_choices, (QList<QStringList>{routers, routers, routers}));
+    QCOMPARE(w.m_currentPage, 1);
+    QCOMPARE(w.m_hotspotNote->text(),
+             QStringLiteral("Login page installed at /flash/hotspot/login.html on Hill tower."));
+    QCOMPARE(m_billing.requestsTo(hotspotInstalls.arg(QLatin1String(kOtherRouterId))).size(), 1);
+    QVERIFY(m_billing.requestsTo(hotspotInstalls.arg(QLatin1String(kSavedRouterId))).isEmpty());
+    QCOMPARE(recordedStation(QLatin1String(kOtherRouterId)), QLatin1String(kStationId));
+    // A pick holds for one install only.
+    QVERIFY(w.m_savedRouterId.isEmpty());
+
+    // With a router password on the connect page, that router is offered as well, by address.
+    w.m_passwordEdit->setText(QStringLiteral("router-pass"));
+    m_pick = 2;
+    w.m_installButton->click();
+    QCOMPARE(m_choices.constLast(),
+             routers + QStringList{QStringLiteral("The router at 192.168.88.1, from this "
+                                                  "computer")});
+    QCOMPARE(m_questions.constLast(), QStringLiteral("Install the login page of Station on the "
+                                                     "router at 192.168.88.1?"));
+    // The simulated service is plain http, so the router would not be told to fetch from it.
+    QCOMPARE(w.m_hotspotNote->text(),
+             QStringLiteral("The Quillmor address in quillmor.ini is not a secure URL."));
+    QVERIFY(!w.m_worker->isRunning());
+}
+
+void TestSignInFlow::tunnelFailureFallsBackOnlyForLinkedRouter()
+{
+    MainWindow &w = *m_window;
+    signIn("100200");
+    w.m_stationList->setCurrentIndex(1);
+    w.m_passwordEdit->setText(QStringLiteral("router-pass"));
     BillingSimOverride down;
     down.status = 502;
     down.replaceBody = true;
     down.body = R"({"message":"The tunnel is down."})";
-    m_billing.setOverride(QStringLiteral("/api/v1/desktop/routers/%1/hotspot-install")
-                              .arg(QLatin1String(kSavedRouterId)),
-                          down);
-    // Without a router password on the connect page there is nothing to fall back to.
+    failTunnelInstalls(down);
+
+    // A router picked from the account's list may not be the one on the connect page.
+    m_pick = 0;
     w.m_installButton->click();
     QCOMPARE(w.m_currentPage, 4);
     QCOMPARE(w.m_progressTitle->text(), QStringLiteral("The tunnel is down."));
     QCOMPARE(w.m_progressButton->text(), QStringLiteral("Back"));
-    QVERIFY(w.m_hotspotNote->text().startsWith(
-        QLatin1String("The tunnel is down.\n\nThe hotspot can block this computer.")));
+    QCOMPARE(w.m_hotspotNote->text(),
+             QStringLiteral("The tunnel is down.") + QLatin1String(kTunnelHint));
+    QVERIFY(!w.m_log->toPlainText().contains(QLatin1String("Trying the router address")));
     w.m_progressButton->click();
     QCOMPARE(w.m_currentPage, 1);
 
-    // With a complete login the window turns to the router itself, which needs a secure address.
-    w.m_passwordEdit->setText(QStringLiteral("router-pass"));
+    // The router linked in this session is the one the connect page reached.
+    w.rememberLinkedRouter(QLatin1String(kSavedRouterId), QStringLiteral("Office router"));
     w.m_installButton->click();
+    QCOMPARE(m_choices.size(), 1);
+    QCOMPARE(m_questions.constLast(),
+             QStringLiteral("Install the login page of Station on Office router? If the Quillmor "
+                            "link cannot reach that router, this computer installs it at "
+                            "192.168.88.1 instead."));
     const QStringList log = w.m_log->toPlainText().split(QLatin1Char('\n'));
     QVERIFY(log.at(log.size() - 2).endsWith(QLatin1String("] The tunnel is down.")));
     QVERIFY(log.last().endsWith(QLatin1String("] Trying the router address on this computer.")));
     QCOMPARE(w.m_hotspotNote->text(),
              QStringLiteral("The Quillmor address in quillmor.ini is not a secure URL."));
     QCOMPARE(w.m_currentPage, 1);
-    QVERIFY(!w.m_worker->isRunning());
     QVERIFY(!w.m_busy);
+
+    // "Onboard another" leaves that router behind, and the note about it.
+    w.showPage(5);
+    w.m_onboardAnotherButton->click();
+    QVERIFY(w.m_savedRouterId.isEmpty());
+    QVERIFY(w.m_hotspotNote->text().isEmpty());
     m_billing.clearOverrides();
 }
 
-void TestSignInFlow::cancelDuringTunnelInstallKeepsBackUsable()
+void TestSignInFlow::cancelAbortsTunnelInstallWithoutFallback()
 {
     MainWindow &w = *m_window;
     signIn("100200");
-    w.m_savedRouterId = QLatin1String(kSavedRouterId);
-    BillingSimOverride down;
-    down.status = 502;
-    down.replaceBody = true;
-    down.body = R"({"message":"The tunnel is down."})";
-    m_billing.setOverride(QStringLiteral("/api/v1/desktop/routers/%1/hotspot-install")
-                              .arg(QLatin1String(kSavedRouterId)),
-                          down);
-    // The service call waits in a nested event loop, so "Cancel" can be pressed while it runs;
-    // nothing can cut the call short, and the failure must still leave a working "Back".
+    w.m_passwordEdit->setText(QStringLiteral("router-pass"));
+    w.rememberLinkedRouter(QLatin1String(kSavedRouterId), QStringLiteral("Office router"));
+    BillingSimOverride slow;
+    slow.delayMs = 15000;
+    failTunnelInstalls(slow);
+
+    // The service call waits in a nested event loop, so "Cancel" is pressed while it runs.
     bool pressed = false;
-    QTimer::singleShot(0, &w, [&] {
+    QTimer::singleShot(300, &w, [&] {
         pressed = w.m_busy && w.m_currentPage == 4;
         w.m_progressButton->click();
     });
+    QElapsedTimer clock;
+    clock.start();
     w.m_installButton->click();
+    const qint64 elapsed = clock.elapsed();
     m_billing.clearOverrides();
     QVERIFY(pressed);
+    QVERIFY2(elapsed < 10000, qPrintable(QString::number(elapsed)));
     QCOMPARE(w.m_log->toPlainText().count(QLatin1String("Cancel requested.")), 1);
-    QCOMPARE(w.m_progressTitle->text(), QStringLiteral("The tunnel is down."));
+    QVERIFY(!w.m_log->toPlainText().contains(QLatin1String("Trying the router address")));
+    QVERIFY(!w.m_worker->isRunning());
+    QCOMPARE(w.m_progressTitle->text(), QStringLiteral("Cancelled."));
+    QCOMPARE(w.m_hotspotNote->text(), QStringLiteral("Cancelled."));
     QCOMPARE(w.m_progressButton->text(), QStringLiteral("Back"));
     QVERIFY(w.m_progressButton->isEnabled());
     w.m_progressButton->click();

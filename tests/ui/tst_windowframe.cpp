@@ -9,6 +9,7 @@
 #include <QLabel>
 #include <QLayout>
 #include <QLineEdit>
+#include <QNetworkInformation>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -27,6 +28,7 @@ class TestWindowFrame final : public QObject
 
 private slots:
     void init();
+    void startsWithOnlyTheSignInPage();
     void framesPagesAndStyle();
     void missingApiKeyKeepsSendCodeDisabled();
     void apiKeyWithLineEndKeepsSendCodeDisabled();
@@ -76,6 +78,39 @@ void TestWindowFrame::signIn(MainWindow &window)
     window.m_profile.walledHosts = {QStringLiteral("a.example"), QStringLiteral("b.example")};
 }
 
+// Runs first: the reachability backend is process-wide, and later tests show windows.
+void TestWindowFrame::startsWithOnlyTheSignInPage()
+{
+    MainWindow window;
+    // Every control exists from the start, but only the sign-in page is in the window, and the
+    // reachability backend waits for the first frame.
+    QVERIFY(window.m_connectButton && window.m_log && window.m_doneText);
+    QVERIFY(!window.isAncestorOf(window.m_connectButton));
+    QVERIFY(!window.isAncestorOf(window.m_log));
+    QCOMPARE(window.m_stack->count(), 6);
+    QVERIFY(!QNetworkInformation::instance());
+
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QTRY_VERIFY(window.m_firstPaintSeen);
+    QVERIFY(!window.isAncestorOf(window.m_connectButton));
+
+    window.showPage(2);
+    QVERIFY(window.isAncestorOf(window.m_connectButton));
+    QVERIFY(window.m_connectButton->isVisible());
+    QWidget *connectPage = window.m_stack->currentWidget();
+    QVERIFY(connectPage->isAncestorOf(window.m_connectButton));
+    // Shown again, a page stays where it is, and the others keep their places.
+    window.showPage(1);
+    window.showPage(2);
+    QCOMPARE(window.m_stack->count(), 6);
+    QCOMPARE(window.m_stack->indexOf(connectPage), 2);
+    QVERIFY(!window.isAncestorOf(window.m_log));
+    window.showPage(4);
+    QVERIFY(window.m_log->isVisible());
+    QCOMPARE(window.m_stack->indexOf(connectPage), 2);
+}
+
 void TestWindowFrame::framesPagesAndStyle()
 {
     MainWindow window;
@@ -85,9 +120,9 @@ void TestWindowFrame::framesPagesAndStyle()
     QCOMPARE(QString::fromLatin1(window.metaObject()->className()), QStringLiteral("MainWindow"));
     QCOMPARE(window.m_stack->count(), 6);
     QCOMPARE(window.m_stack->currentIndex(), 0);
-    QCOMPARE(window.m_signOutButton->text(), QStringLiteral("Sign out"));
+    QCOMPARE(window.m_signOutButton->text(), QStringLiteral("&Sign out"));
     QCOMPARE(windowStyleSheet().size(), 2152);
-    QCOMPARE(window.styleSheet(), windowStyleSheet());
+    QCOMPARE(window.styleSheet(), windowStyleSheet() + focusStyleSheet());
     QVERIFY(window.findChild<QWidget *>(QStringLiteral("root")));
     QVERIFY(window.findChild<QScrollArea *>(QStringLiteral("pageScroll")));
     QVERIFY(window.m_loginError->text().isEmpty());

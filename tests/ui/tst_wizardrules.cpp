@@ -22,6 +22,7 @@ private slots:
     void stationLabelShowsLocation();
     void loginPageUrl_data();
     void loginPageUrl();
+    void routerChoicesTellRoutersApart();
 };
 
 static AccountProfile signedInProfile()
@@ -271,6 +272,18 @@ void TestWizardRules::loginPageUrl()
     QCOMPARE(::loginPageUrl(base, QStringLiteral("ab12"), &built), !url.isEmpty());
     if (!url.isEmpty())
         QCOMPARE(built, url);
+}
+
+void TestWizardRules::routerChoicesTellRoutersApart()
+{
+    const QList<SavedRouter> routers{{QStringLiteral("a1"), QStringLiteral("Tower")},
+                                     {QStringLiteral("b2"), QStringLiteral(" Office ")},
+                                     {QStringLiteral("c3"), QStringLiteral("Tower")},
+                                     {QStringLiteral("d4"), QStringLiteral("  ")}};
+    // The operator picks by the visible text, so no two routers may read the same.
+    QCOMPARE(routerChoiceLabels(routers),
+             (QStringList{QStringLiteral("Tower (a1)"), QStringLiteral("Office"),
+                          QStringLiteral("Tower (c3)"), QStringLiteral("d4")}));
 }
 
 QTEST_APPLESS_MAIN(TestWizardRules)

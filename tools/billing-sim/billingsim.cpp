@@ -1,5 +1,6 @@
 #include "billingsim.h"
 
+#include "billingsimcertificate.h"
 #include "billingsimserver.h"
 
 #include <QFile>
@@ -28,11 +29,13 @@ bool BillingSim::start(const QJsonObject &scenario, quint16 port, QString *error
     }
     connect(server, &BillingSimServer::codeIssued, this, &BillingSim::codeIssued);
     connect(server, &BillingSimServer::requestReceived, this, &BillingSim::requestReceived);
+    if (m_certificate)
+        server->useTls(m_certificate->certificate(), m_certificate->key());
     server->moveToThread(&m_thread);
     m_thread.start();
 
     quint16 bound = 0;
-    QMetaObject::invokeMethod(server, "listen", Qt::BlockingQueuedConnection,
+    QMetaObject::invokeMethod(server, "listenOn", Qt::BlockingQueuedConnection,
                               Q_RETURN_ARG(quint16, bound), Q_ARG(quint16, port));
     m_server = server;
     if (bound == 0) {
@@ -67,9 +70,25 @@ void BillingSim::stop()
     m_port = 0;
 }
 
+bool BillingSim::enableHttps(QString *error, const QString &folder)
+{
+    auto certificate = std::make_unique<BillingSimCertificate>();
+    if (!certificate->generate(folder, error))
+        return false;
+    m_certificate = std::move(certificate);
+    return true;
+}
+
+QString BillingSim::certificateFile() const
+{
+    return m_certificate ? m_certificate->certificateFile() : QString();
+}
+
 QString BillingSim::baseUrl() const
 {
-    return QStringLiteral("http://127.0.0.1:%1").arg(m_port);
+    return (m_certificate ? QStringLiteral("https://127.0.0.1:%1")
+                          : QStringLiteral("http://127.0.0.1:%1"))
+        .arg(m_port);
 }
 
 void BillingSim::setOverride(const QString &path, const BillingSimOverride &override)

@@ -2,6 +2,8 @@
 
 #include "billingsimtypes.h"
 
+#include <memory>
+
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QList>
@@ -9,11 +11,12 @@
 #include <QString>
 #include <QThread>
 
+class BillingSimCertificate;
 class BillingSimServer;
 
-// A billing service for tests and demos: a real HTTP/1.1 server on 127.0.0.1 that answers the
-// desktop API from a scenario. It runs on a thread of its own, so a client may block the calling
-// thread in its own event loop while the simulator keeps answering.
+// A billing service for tests and demos: a real HTTP/1.1 server on 127.0.0.1, plain or HTTPS, that
+// answers the desktop API from a scenario. It runs on a thread of its own, so a client may block
+// the calling thread in its own event loop while the simulator keeps answering.
 class BillingSim final : public QObject
 {
     Q_OBJECT
@@ -26,6 +29,12 @@ public:
     bool start(const QJsonObject &scenario, quint16 port = 0, QString *error = nullptr);
     bool start(const QString &scenarioFile, quint16 port = 0, QString *error = nullptr);
     void stop();
+
+    // Serve HTTPS from the next start on, with a throwaway certificate for 127.0.0.1 made now in
+    // folder (a temporary folder of the simulator's own when empty).
+    bool enableHttps(QString *error = nullptr, const QString &folder = QString());
+    // The certificate's file, for a client to trust; empty without HTTPS.
+    [[nodiscard]] QString certificateFile() const;
 
     [[nodiscard]] bool isRunning() const { return m_port != 0; }
     [[nodiscard]] quint16 port() const { return m_port; }
@@ -51,6 +60,7 @@ signals:
 
 private:
     QThread m_thread;
+    std::unique_ptr<BillingSimCertificate> m_certificate;
     BillingSimServer *m_server = nullptr;
     quint16 m_port = 0;
 };

@@ -3,19 +3,18 @@
 #include "billingsimstate.h"
 #include "billingsimtypes.h"
 
-#include <QByteArray>
+#include <QAbstractHttpServer>
 #include <QHash>
 #include <QList>
 #include <QMutex>
-#include <QObject>
 #include <QString>
 
-class QTcpServer;
-class QTcpSocket;
+class QSslCertificate;
+class QSslKey;
 
-// The HTTP/1.1 side of the simulator. Lives on the simulator's own thread; the other thread
-// reaches its records only through the locked accessors.
-class BillingSimServer final : public QObject
+// The HTTP/1.1 side of the simulator, plain or over TLS, on Qt HttpServer. Lives on the
+// simulator's own thread; the other thread reaches its records only through the locked accessors.
+class BillingSimServer final : public QAbstractHttpServer
 {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(BillingSimServer)
@@ -25,9 +24,11 @@ public:
     ~BillingSimServer() override;
 
     [[nodiscard]] bool loadScenario(const QJsonObject &scenario, QString *error);
+    // Serve HTTPS instead of plain HTTP; before listenOn().
+    void useTls(const QSslCertificate &certificate, const QSslKey &key);
 
     // Both run on the simulator's thread.
-    Q_INVOKABLE quint16 listen(quint16 port);
+    Q_INVOKABLE quint16 listenOn(quint16 port);
     Q_INVOKABLE void shutdown();
 
     void setOverride(const QString &path, const BillingSimOverride &override);
@@ -41,17 +42,13 @@ signals:
     void codeIssued(const QString &accountNumber, const QString &code);
     void requestReceived(const QString &method, const QString &path);
 
-private:
-    void onNewConnection();
-    void onReadyRead(QTcpSocket *socket);
-    [[nodiscard]] static bool takeRequest(QByteArray *buffer, BillingSimRequest *request,
-                                          bool *malformed);
-    void answer(QTcpSocket *socket, const BillingSimRequest &request);
-    static void send(QTcpSocket *socket, const BillingSimResponse &response);
-    static void startTrickle(QTcpSocket *socket, int status, int intervalMs);
+protected:
+    bool handleRequest(const QHttpServerRequest &request, QTcpSocket *socket) override;
+    void missingHandler(const QHttpServerRequest &request, QTcpSocket *socket) override;
 
-    QTcpServer *m_server = nullptr;
-    QHash<QTcpSocket *, QByteArray> m_buffers;
+private:
+    [[nodiscard]] static BillingSimRequest record(const QHttpServerRequest &request);
+    static void startTrickle(QHttpServerResponder &&responder, int status, int intervalMs);
 
     mutable QMutex m_mutex;
     BillingSimState m_state;

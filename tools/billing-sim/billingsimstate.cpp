@@ -72,6 +72,7 @@ bool BillingSimState::load(const QJsonObject &scenario, QString *error)
     m_routerOnline = scenario.value(QStringLiteral("router_online")).toBool(true);
     m_onlineAfterPolls = scenario.value(QStringLiteral("online_after_polls")).toInt(1);
     m_tunnelReachesRouter = scenario.value(QStringLiteral("tunnel_reaches_router")).toBool(true);
+    m_tunnelInstalls = scenario.value(QStringLiteral("tunnel_installs")).toInt(-1);
 
     m_accounts.clear();
     m_sessions.clear();
@@ -310,9 +311,11 @@ BillingSimResponse BillingSimState::routerCall(Account &account, const QString &
         const QString stationId = body.value(QStringLiteral("station_id")).toString();
         if (!stationKnown(stationId))
             return refusal(404, QStringLiteral("That station is not on this account."));
-        if (!m_tunnelReachesRouter)
+        if (!m_tunnelReachesRouter || m_tunnelInstalls == 0)
             return refusal(502, QStringLiteral("Quillmor cannot reach this router through the "
                                                "tunnel right now."));
+        if (m_tunnelInstalls > 0)
+            --m_tunnelInstalls;
         router->stationId = stationId;
         router->hotspotPath = QStringLiteral("/flash/hotspot/login.html");
         return accepted({{QStringLiteral("hotspot_path"), router->hotspotPath}});

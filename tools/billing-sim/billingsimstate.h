@@ -68,5 +68,6 @@ private:
     bool m_routerOnline = true;
     int m_onlineAfterPolls = 1;
     bool m_tunnelReachesRouter = true;
+    int m_tunnelInstalls = -1; // hotspot installs the tunnel still carries; -1: no limit
     CodeListener m_codeListener;
 };

@@ -21,7 +21,13 @@ int main(int argc, char *argv[])
         QStringLiteral("file"), QStringLiteral(":/billing-sim/demo.json"));
     const QCommandLineOption quietOption(QStringLiteral("quiet"),
                                          QStringLiteral("Do not print every request."));
+    const QCommandLineOption httpsOption(
+        QStringLiteral("https"),
+        QStringLiteral("Serve HTTPS with a certificate for 127.0.0.1 made at start into this "
+                       "folder; the certificate's file is printed."),
+        QStringLiteral("folder"));
     parser.addOption(portOption);
+    parser.addOption(httpsOption);
     parser.addOption(scenarioOption);
     parser.addOption(quietOption);
     parser.process(app);
@@ -49,10 +55,16 @@ int main(int argc, char *argv[])
     }
 
     QString error;
+    if (parser.isSet(httpsOption) && !sim.enableHttps(&error, parser.value(httpsOption))) {
+        err << "billing-sim: " << error << Qt::endl;
+        return 1;
+    }
     if (!sim.start(parser.value(scenarioOption), static_cast<quint16>(port), &error)) {
         err << "billing-sim: " << error << Qt::endl;
         return 1;
     }
+    if (parser.isSet(httpsOption))
+        out << "certificate " << sim.certificateFile() << Qt::endl;
     out << "port " << sim.port() << Qt::endl;
     out << "billing-sim listening on " << sim.baseUrl() << Qt::endl;
     return QCoreApplication::exec();

@@ -1,5 +1,6 @@
 // Drives the real wizard window the way an operator would (typing and clicking) through sign-in,
-// connecting to a router, its review, onboarding and the hotspot login page, against the
+// finding the router on the cable, connecting to it, its review, onboarding with its backup and
+// report, and the hotspot login page (through the service, then from this computer), against the
 // simulators, and saves a picture of each page.
 // It is how the demo shows the product on a machine without a display.
 
@@ -11,7 +12,9 @@
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QLabel>
+#include <QFile>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QPlainTextEdit>
 #include <QSpinBox>
 #include <QStyleFactory>
@@ -19,6 +22,7 @@
 
 #include <cstdio>
 #include <functional>
+#include <memory>
 
 namespace {
 
@@ -39,9 +43,12 @@ T *visible(QWidget *window, const std::function<bool(T *)> &match)
     return nullptr;
 }
 
+// Buttons are found by the text on show, without the "&" that marks their mnemonic.
 QAbstractButton *button(QWidget *window, const QString &text)
 {
-    return visible<QAbstractButton>(window, [&](QAbstractButton *b) { return b->text() == text; });
+    return visible<QAbstractButton>(window, [&](QAbstractButton *b) {
+        return QString(b->text()).remove(QLatin1Char('&')) == text;
+    });
 }
 
 QLineEdit *fieldByPlaceholder(QWidget *window, const QString &placeholder)
@@ -80,10 +87,47 @@ void type(QLineEdit *field, const QString &text)
     QTest::keyClicks(field, text);
 }
 
-void printLog(QWidget *window)
+// Each job starts the activity log afresh; this keeps every line of the whole tour.
+class LogRecorder
 {
-    if (auto *log = window->findChild<QPlainTextEdit *>())
-        out() << "Activity log:" << Qt::endl << log->toPlainText() << Qt::endl;
+public:
+    explicit LogRecorder(QPlainTextEdit *log) : m_log(log)
+    {
+        QObject::connect(log, &QPlainTextEdit::textChanged, log, [this] { record(); });
+    }
+
+    void print()
+    {
+        record();
+        out() << "Activity log of the whole run:" << Qt::endl;
+        for (const QString &part : std::as_const(m_earlier))
+            out() << part << Qt::endl;
+        out() << m_seen << Qt::endl;
+    }
+
+private:
+    void record()
+    {
+        const QString now = m_log->toPlainText();
+        if (!now.startsWith(m_seen) && !m_seen.isEmpty())
+            m_earlier << m_seen;
+        m_seen = now;
+    }
+
+    QPlainTextEdit *m_log;
+    QStringList m_earlier;
+    QString m_seen;
+};
+
+// The progress page's log; the done page keeps a copy of the last job's, which may be empty.
+QString activityLog(QWidget *window)
+{
+    QString longest;
+    for (const QPlainTextEdit *log : window->findChildren<QPlainTextEdit *>()) {
+        if (log->toPlainText().size() > longest.size())
+            longest = log->toPlainText();
+    }
+    return longest;
 }
 
 int fail(const QString &what)
@@ -131,6 +175,7 @@ int main(int argc, char *argv[])
     QApplication app(argc, argv);
     QApplication::setOrganizationName(QStringLiteral("Quillmor"));
     QApplication::setApplicationName(QStringLiteral("QuillmorMikroTikSetup"));
+    QApplication::setApplicationVersion(QStringLiteral("1.0.0"));
     QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
 
     QCommandLineParser parser;
@@ -148,14 +193,32 @@ int main(int argc, char *argv[])
     const QCommandLineOption passwordOption(QStringLiteral("router-password"),
                                             QStringLiteral("The router's admin password."),
                                             QStringLiteral("password"));
-    parser.addOptions({folderOption, accountOption, codeOption, portOption, passwordOption});
+    const QCommandLineOption reportOption(QStringLiteral("report"),
+                                          QStringLiteral("Where \"Save report\" writes."),
+                                          QStringLiteral("file"), QStringLiteral("report.txt"));
+    parser.addOptions({folderOption, accountOption, codeOption, portOption, passwordOption,
+                       reportOption});
     parser.process(app);
     QDir().mkpath(parser.value(folderOption));
 
     MainWindow window;
-    window.setAskFunction([](QWidget *, const QString &, const QString &) {
-        return QMessageBox::No; // the tour changes nothing on the router
+    // The pictures show the window at its first size, whatever screen the offscreen platform has.
+    window.resize(980, 720);
+    // The progress page joins the window the first time it is shown.
+    std::unique_ptr<LogRecorder> recorder;
+    const auto printLog = [&] {
+        if (recorder)
+            recorder->print();
+    };
+    // The tour changes nothing of the router's own setup; the login page it does install.
+    window.setAskFunction([](QWidget *, const QString &title, const QString &) {
+        return title == QLatin1String("Install login page?") ? QMessageBox::Yes
+                                                             : QMessageBox::No;
     });
+    // The file dialog of "Save report" answered with the demo's own file.
+    const QString reportPath = parser.value(reportOption);
+    window.setSaveFileFunction(
+        [reportPath](QWidget *, const QString &, const QString &) { return reportPath; });
     window.show();
     Tour tour(&window, parser.value(folderOption));
 
@@ -188,14 +251,32 @@ int main(int argc, char *argv[])
     QLineEdit *password = fieldByPlaceholder(&window, QStringLiteral("Password printed on the router"));
     if (!host || !port || !password)
         return fail(QStringLiteral("the connect form is not as expected"));
-    // The simulated router listens on this computer; a real one would be at 192.168.88.1.
-    type(host, QStringLiteral("127.0.0.1"));
+    // "Find routers" hears the simulated router announce itself (on the loopback only, see
+    // QUILLMOR_MNDP_TARGET); choosing it fills in its address, here 127.0.0.1.
+    if (!tour.click(QStringLiteral("Find routers")))
+        return 1;
+    QListWidget *found = nullptr;
+    if (!waitFor([&] {
+            found = visible<QListWidget>(&window, [](QListWidget *l) { return l->count() > 0; });
+            return found != nullptr;
+        }, 10000))
+        return fail(QStringLiteral("Find routers found no router; is the simulator announcing?"));
+    out() << "Found router: " << found->item(0)->text() << Qt::endl;
+    found->setCurrentRow(0);
+    QTest::mouseClick(found->viewport(), Qt::LeftButton, {},
+                      found->visualItemRect(found->item(0)).center());
+    if (host->text() != QLatin1String("127.0.0.1"))
+        return fail(QStringLiteral("choosing the found router did not fill in its address"));
     port->setValue(parser.value(portOption).toInt());
     type(password, parser.value(passwordOption));
     out() << "Connect page" << Qt::endl;
     tour.shot(QStringLiteral("4-connect"));
     if (!tour.click(QStringLiteral("Connect")))
         return 1;
+    auto *activity = window.findChild<QPlainTextEdit *>();
+    if (!activity)
+        return fail(QStringLiteral("no activity log on the progress page"));
+    recorder = std::make_unique<LogRecorder>(activity);
     tour.shot(QStringLiteral("5-progress"));
     if (!waitFor([&] { return labelShown(&window, QStringLiteral("Ready to link")); }, 90000)) {
         tour.shot(QStringLiteral("5-failed"));
@@ -205,7 +286,7 @@ int main(int argc, char *argv[])
     tour.shot(QStringLiteral("6-review"));
 
     // The standard layout would take away the address this computer uses, so the tour only adds
-    // the link; the window asks before the full setup, and the tour's answer is always No.
+    // the link; the window asks before the full setup, and the tour's answer is No.
     if (!tour.click(QStringLiteral("Skip the setup and only add WireGuard")))
         return 1;
     tour.shot(QStringLiteral("7-wireguard-only"));
@@ -221,11 +302,29 @@ int main(int argc, char *argv[])
     };
     if (!waitFor(finished, 180000) || button(&window, QStringLiteral("Back"))) {
         tour.shot(QStringLiteral("8-failed"));
-        printLog(&window);
+        printLog();
         return fail(QStringLiteral("onboarding did not finish"));
     }
     out() << "Done page" << Qt::endl;
     tour.shot(QStringLiteral("9-done"));
+    const QString backupLine = QStringLiteral("Saved the router's configuration to ");
+    for (const QString &line : activityLog(&window).split(QLatin1Char('\n'))) {
+        if (line.contains(backupLine))
+            out() << "Backup: " << line.mid(line.indexOf(backupLine) + backupLine.size()).chopped(1)
+                  << Qt::endl;
+    }
+    if (!tour.click(QStringLiteral("Show the activity log")))
+        return 1;
+    tour.shot(QStringLiteral("9-done-log"));
+    if (!tour.click(QStringLiteral("Save report")))
+        return 1;
+    QFile report(reportPath);
+    if (!report.open(QIODevice::ReadOnly))
+        return fail(QStringLiteral("the report was not saved"));
+    out() << "Report saved: " << reportPath << Qt::endl;
+    out() << QString::fromUtf8(report.readAll()).section(QLatin1Char('\n'), 0, 8) << Qt::endl;
+    if (!tour.click(QStringLiteral("Hide the activity log")))
+        return 1;
 
     if (!tour.click(QStringLiteral("Install login page")))
         return 1;
@@ -236,12 +335,34 @@ int main(int argc, char *argv[])
     };
     if (!waitFor(installed, 120000)) {
         tour.shot(QStringLiteral("10-failed"));
-        printLog(&window);
+        printLog();
         return fail(QStringLiteral("the hotspot login page was not installed"));
     }
-    out() << "Hotspot login page installed" << Qt::endl;
+    out() << "Hotspot login page installed through Quillmor" << Qt::endl;
     tour.shot(QStringLiteral("10-hotspot"));
 
-    printLog(&window);
+    // The demo service reaches the router through the tunnel once only, so this install falls
+    // back to the router address on this computer: the router downloads the page over HTTPS.
+    if (!tour.click(QStringLiteral("Install login page")))
+        return 1;
+    const auto logHas = [&](const QString &text) {
+        auto *log = window.findChild<QPlainTextEdit *>();
+        return log && log->toPlainText().contains(text);
+    };
+    const auto localRunOver = [&] {
+        QAbstractButton *install = button(&window, QStringLiteral("Install login page"));
+        return logHas(QStringLiteral("Trying the router address on this computer."))
+               && install && install->isEnabled();
+    };
+    if (!waitFor(localRunOver, 120000) || !installed()
+        || !logHas(QStringLiteral("Installing login.html at"))) {
+        tour.shot(QStringLiteral("11-failed"));
+        printLog();
+        return fail(QStringLiteral("the login page was not installed from this computer"));
+    }
+    out() << "Hotspot login page installed from this computer over HTTPS" << Qt::endl;
+    tour.shot(QStringLiteral("11-hotspot-from-this-computer"));
+
+    printLog();
     return 0;
 }

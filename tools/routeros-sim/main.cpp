@@ -1,3 +1,4 @@
+#include "mndpannouncer.h"
 #include "routersim.h"
 
 #include <QCommandLineParser>
@@ -58,7 +59,16 @@ int main(int argc, char *argv[])
                                         QStringLiteral("Write the router's configuration here "
                                                        "on exit."),
                                         QStringLiteral("file"));
-    parser.addOptions({portOption, keyOption, scenarioOption, logOption, dumpOption});
+    const QCommandLineOption mndpOption(QStringLiteral("mndp-target"),
+                                       QStringLiteral("Announce the router by MNDP to this "
+                                                      "loopback address and port (127.0.0.1:port)."),
+                                       QStringLiteral("host:port"));
+    const QCommandLineOption mndpIntervalOption(QStringLiteral("mndp-interval"),
+                                                QStringLiteral("Milliseconds between "
+                                                               "announcements."),
+                                                QStringLiteral("ms"), QStringLiteral("1000"));
+    parser.addOptions({portOption, keyOption, scenarioOption, logOption, dumpOption, mndpOption,
+                       mndpIntervalOption});
     parser.process(app);
 
     QTextStream errors(stderr);
@@ -88,6 +98,23 @@ int main(int argc, char *argv[])
     // only from the line printed below.
     if (parser.isSet(logOption))
         sim.engine()->setCommandLogPath(parser.value(logOption));
+
+    MndpAnnouncer announcer([&sim] { return sim.engine()->neighbourInfo(); });
+    if (parser.isSet(mndpOption)) {
+        QHostAddress mndpHost;
+        quint16 mndpPort = 0;
+        const int interval = parser.value(mndpIntervalOption).toInt();
+        if (!MndpAnnouncer::parseTarget(parser.value(mndpOption), &mndpHost, &mndpPort)
+            || interval < 100) {
+            errors << "routeros-sim: --mndp-target must be 127.0.0.1:<port> and --mndp-interval "
+                      "at least 100.\n";
+            return 2;
+        }
+        if (!announcer.start(mndpHost, mndpPort, interval, 0, &error)) {
+            errors << "routeros-sim: " << error << '\n';
+            return 1;
+        }
+    }
 
     QTextStream out(stdout);
     out << sim.port() << '\n';

@@ -239,6 +239,12 @@ private slots:
     void multiValuedPropertiesComeBackAsArrays();
     void itemReferencesResolveAsTheConsoleDoes_data();
     void itemReferencesResolveAsTheConsoleDoes();
+    void languageRunsAsRouterOsCompilesIt_data();
+    void languageRunsAsRouterOsCompilesIt();
+    void globalsOutliveTheScriptButNeedDeclaring();
+    void sharedExportsGiveTheirInspectionFacts_data();
+    void sharedExportsGiveTheirInspectionFacts();
+    void exportsKeepWhatTheRouterDoesNotModel();
     void globalCommandsFollowTheVersion_data();
     void globalCommandsFollowTheVersion();
     void exportStateLoadsBackToTheSameState();
@@ -580,7 +586,7 @@ void TestRouterOsEngine::malformedScriptsFailInRouterOsWords_data()
             << QStringLiteral(R"(:put "QM_A=1"; /system identity set name="abc; :put "QM_DONE=1)")
             << QStringLiteral("expected end of command (line 1 column 54)");
     QTest::newRow("unknown property")
-            << QStringLiteral(R"(:put "QM_A=1"; /ip address add address=10.1.1.1/24 interfac=ether2)")
+            << QStringLiteral(R"(:put "QM_A=1"; /ip address add address=10.1.1.1/24 interfase=ether2)")
             << QStringLiteral("expected end of command (line 1 column 52)");
     QTest::newRow("unknown property on a later line")
             << QStringLiteral(":put \"QM_A=1\"\n/system clock set format=iso")
@@ -620,6 +626,32 @@ void TestRouterOsEngine::malformedScriptsFailInRouterOsWords_data()
     QTest::newRow("get given a word too many")
             << QStringLiteral(R"(:put "QM_A=1"; :put [/system identity get name extra])")
             << QStringLiteral("expected end of command (line 1 column 48)");
+    // The whole text is compiled first: an error on the last line undoes nothing because
+    // nothing before it ran.
+    QTest::newRow("syntax error on the last line")
+            << QStringLiteral("/ip address add address=10.5.5.5/24 interface=ether2\n"
+                              "/system identity set name=changed\n:put (1 + ")
+            << QStringLiteral("syntax error (line 3 column 11)");
+    QTest::newRow("unknown argument on a later line")
+            << QStringLiteral("/ip address add address=10.5.5.5/24 interface=ether2\n"
+                              "/interface wireguard peers add interface=x allowed-address=0.0.0.0/0 endpoint-prt=1")
+            << QStringLiteral("expected end of command (line 2 column 70)");
+    // Variables: :set needs a declaration in reach, names are plain words, {} is no value.
+    QTest::newRow(":set of an undeclared variable")
+            << QStringLiteral(R"(:put "QM_A=1"; { :set msg "asdf" })") << QStringLiteral("syntax error (line 1 column 23)");
+    QTest::newRow(":set of a variable whose block has ended")
+            << QStringLiteral(":local x 1\n{ :local y 2 }\n:set y 3") << QStringLiteral("syntax error (line 3 column 6)");
+    QTest::newRow(":set of a loop counter after the loop")
+            << QStringLiteral(":foreach k,v in={a=1} do={ :set v 2 }\n:set k 3") << QStringLiteral("syntax error (line 2 column 6)");
+    QTest::newRow(":global of a variable's value")
+            << QStringLiteral(":put \"QM_A=1\"\n:local n \"x\"\n:global $n") << QStringLiteral("syntax error (line 3 column 9)");
+    // The router counts bytes: each two-byte letter moves the column by one more.
+    QTest::newRow("column after a non-ASCII letter")
+            << QStringLiteral(":put \"Grüße\"; :put (1 + ") << QStringLiteral("syntax error (line 1 column 27)");
+    QTest::newRow("where without an expression")
+            << QStringLiteral(":put \"QM_A=1\"; :put [/ip address find where=]") << QStringLiteral("missing value for where (line 1 column 45)");
+    QTest::newRow("empty braces as a value")
+            << QStringLiteral(":global array {}") << QStringLiteral("syntax error (line 1 column 17)");
 }
 
 void TestRouterOsEngine::malformedScriptsFailInRouterOsWords()
@@ -942,6 +974,8 @@ void TestRouterOsEngine::itemReferencesResolveAsTheConsoleDoes_data()
             << QStringLiteral("done");
     QTest::newRow("where clause") << QStringLiteral(":put [:len [/interface find where name~\"^ether\"]]")
                                   << QStringLiteral("5");
+    QTest::newRow("where clause ends with its line")
+            << QStringLiteral("/interface print count-only where name~\"^ether\"\n:put done") << QStringLiteral("5\r\ndone");
 }
 
 void TestRouterOsEngine::itemReferencesResolveAsTheConsoleDoes()
@@ -950,6 +984,194 @@ void TestRouterOsEngine::itemReferencesResolveAsTheConsoleDoes()
     QFETCH(QString, expected);
     auto engine = loadScenario(QStringLiteral("new-router"));
     QCOMPARE(run(*engine, script), expected + QStringLiteral("\r\n"));
+}
+
+void TestRouterOsEngine::languageRunsAsRouterOsCompilesIt_data()
+{
+    QTest::addColumn<QString>("script");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("array literal") << QStringLiteral(R"(:local a {"a";"b"}; :put $a; :put [:len $a]; :put ($a->1))")
+                                   << QStringLiteral("a;b\r\n2\r\nb");
+    QTest::newRow("quoted keys") << QStringLiteral(R"(:local a {"b c"=2;"x";"a"=1}; :put $a; :put ($a->"b c"))")
+                                 << QStringLiteral("x;a=1;b c=2\r\n2");
+    QTest::newRow("empty array in parentheses") << QStringLiteral(":local a ({}); :put ([:typeof $a] . [:len $a])")
+                                                << QStringLiteral("array0");
+    QTest::newRow("keys sort after unnamed elements")
+            << QStringLiteral(":local a {z=1;7;b=2}; :put $a") << QStringLiteral("7;b=2;z=1");
+    QTest::newRow("element set by key and by index")
+            << QStringLiteral(R"(:local a {k="v";n={1;2}}; :set ($a->"k") "w"; :set ($a->"n"->1) 9; :put ($a->"k"); :put ($a->"n"))")
+            << QStringLiteral("w\r\n1;9");
+    QTest::newRow("foreach over keys and values")
+            << QStringLiteral(R"(:foreach k,v in={b=1;a=2;7} do={ :put "$k=$v" })") << QStringLiteral("0=7\r\na=2\r\nb=1");
+    QTest::newRow(":set reaches an outer declaration")
+            << QStringLiteral(":local x 1; { :set x 2 }; :global g; :set g 5; :put ($x . $g)") << QStringLiteral("25");
+    QTest::newRow("loop counter can be set")
+            << QStringLiteral(":for i from=1 to=2 do={ :set i ($i * 10); :put $i }") << QStringLiteral("10\r\n20");
+    QTest::newRow("regular expression in find")
+            << QStringLiteral(R"(:put [:len [/interface find name~"ether[1-3]"]]; :put [:len [/interface find name~"^bridge"]])")
+            << QStringLiteral("3\r\n1");
+    QTest::newRow("menu abbreviation") << QStringLiteral(":put [/ip addr print count-only]; :put [/sys ident get name]")
+                                       << QStringLiteral("2\r\nMikroTik");
+    QTest::newRow("command and argument abbreviation")
+            << QStringLiteral("/ip address ad addr=10.9.9.9/24 interf=ether2; :put [/ip address get [find address=\"10.9.9.9/24\"] interface]")
+            << QStringLiteral("ether2");
+    QTest::newRow("ambiguous abbreviation") << QStringLiteral("/ip s print") << QStringLiteral("bad command name s (line 1 column 5)");
+    QTest::newRow("function with values and named arguments")
+            << QStringLiteral(R"(:local f do={ :return ($1 . "-" . $name) }; :put [$f a name=b]; $f c)") << QStringLiteral("a-b");
+    QTest::newRow("conversions and global commands outside the tree")
+            << QStringLiteral(R"(:log info "x"; :put [:tonum "12"]; :put [:typeof [:tonum "x"]]; :put [:toip 10.0.0.1])")
+            << QStringLiteral("12\r\nnothing\r\n10.0.0.1");
+    QTest::newRow("string and array search")
+            << QStringLiteral(R"(:put [:find "abcabc" "c"]; :put [:find "abcabc" "c" 2]; :put [:typeof [:find "abc" "z"]]; :put [:find {1;2;3} 3])")
+            << QStringLiteral("2\r\n5\r\nnothing\r\n2");
+    QTest::newRow(":range is newer than 7.14") << QStringLiteral(":put 1; :put [:range 1 3]")
+                                               << QStringLiteral("1\r\nbad command name range (line 1 column 16)");
+    QTest::newRow("menus known without their commands")
+            << QStringLiteral(R"(/system scheduler add name=x on-event=":put 1" interval=1d; /log info "x"; :put [:len [/system scheduler find]])")
+            << QStringLiteral("1");
+    QTest::newRow("misspelt menu fails at its own word")
+            << QStringLiteral(":put 1; /ip firewall mangel add chain=prerouting") << QStringLiteral("1\r\nbad command name mangel (line 1 column 22)");
+    QTest::newRow("address arithmetic")
+            << QStringLiteral(":local ip 192.168.88.77; :put ($ip & 255.255.255.0); :put ($ip in 192.168.88.0/24); "
+                              ":put (10.0.0.1 in 192.168.88.0/24); :put (1 << 4)")
+            << QStringLiteral("192.168.88.0\r\ntrue\r\nfalse\r\n16");
+    QTest::newRow("braces that open with a command are code")
+            << QStringLiteral(R"(:execute {/log info "x"}; :local a { "x"; "y" }; :put $a)") << QStringLiteral("x;y");
+    QTest::newRow("addresses and times are values")
+            << QStringLiteral(":put [:typeof 10.0.0.1]; :put [:typeof 10.0.0.0/8]; :put [:typeof 1m30s]; :put [:typeof ::1]; :put (2001:db8::1 = 2001:db8::1)")
+            << QStringLiteral("ip\r\nip-prefix\r\ntime\r\nip6\r\ntrue");
+}
+
+void TestRouterOsEngine::languageRunsAsRouterOsCompilesIt()
+{
+    QFETCH(QString, script);
+    QFETCH(QString, expected);
+    auto engine = loadScenario(QStringLiteral("new-router"));
+    QCOMPARE(run(*engine, script), expected + QStringLiteral("\r\n"));
+}
+
+void TestRouterOsEngine::globalsOutliveTheScriptButNeedDeclaring()
+{
+    auto engine = loadScenario(QStringLiteral("new-router"));
+    QCOMPARE(run(*engine, QStringLiteral(":global g 5; :global f do={ :return ($1 * 2) }")), QString());
+    QCOMPARE(run(*engine, QStringLiteral(":put [:typeof $g]")), QStringLiteral("nothing\r\n"));
+    QCOMPARE(run(*engine, QStringLiteral(":global g; :global f; :put ($g . [$f 4])")), QStringLiteral("58\r\n"));
+}
+
+void TestRouterOsEngine::sharedExportsGiveTheirInspectionFacts_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QStringList>("expected");
+    const QStringList api = {QStringLiteral("QM_API_DIS=false")};
+    QTest::newRow("defconf RB5009") << QStringLiteral("briancurtin_main-router-RB5009_7.19.5.rsc")
+                                    << api + QStringList{QStringLiteral("QM_VERSION=7.19.5 (stable)"),
+                                                         QStringLiteral("QM_IDENTITY=main-router-RB5009"),
+                                                         QStringLiteral("QM_MODEL=RB5009UPr+S+"),
+                                                         QStringLiteral("QM_WGCOUNT=0"), QStringLiteral("QM_HS=0"),
+                                                         QStringLiteral("QM_PPPS=0"), QStringLiteral("QM_E1BR=0"),
+                                                         QStringLiteral("QM_DHCP1=1")};
+    QTest::newRow("hotspot CHR") << QStringLiteral("sarmadzahoor920-eng_chr_hotspot_7.20.6.rsc")
+                                 << api + QStringList{QStringLiteral("QM_VERSION=7.20.6 (stable)"),
+                                                      QStringLiteral("QM_MODEL=unknown"), QStringLiteral("QM_WGCOUNT=0"),
+                                                      QStringLiteral("QM_HS=1"), QStringLiteral("QM_PPPS=0"),
+                                                      QStringLiteral("QM_E1BR=0"), QStringLiteral("QM_USERS=1")};
+    QTest::newRow("pppoe server") << QStringLiteral("Rus1999_ISP-conf_pppoe-server_7.2.1.rsc")
+                                  << api + QStringList{QStringLiteral("QM_VERSION=7.2.1 (stable)"),
+                                                       QStringLiteral("QM_IDENTITY=38-ISP"), QStringLiteral("QM_WGCOUNT=0"),
+                                                       QStringLiteral("QM_HS=0"), QStringLiteral("QM_PPPS=1"),
+                                                       QStringLiteral("QM_E1BR=0"), QStringLiteral("QM_DHCP1=1")};
+    QTest::newRow("wireguard") << QStringLiteral("boschinimarco_M1_wireguard_7.5.rsc")
+                               << api + QStringList{QStringLiteral("QM_VERSION=7.5 (stable)"),
+                                                    QStringLiteral("QM_WGCOUNT=1"), QStringLiteral("QM_OURS=0"),
+                                                    QStringLiteral("QM_HS=0"), QStringLiteral("QM_PPPS=0"),
+                                                    QStringLiteral("QM_E1BR=0")};
+    QTest::newRow("terse") << QStringLiteral("gajdipajti_4to4-printer_terse_7.13.3.rsc")
+                           << api + QStringList{QStringLiteral("QM_VERSION=7.13.3 (stable)"),
+                                                QStringLiteral("QM_MODEL=RB952Ui-5ac2nD"), QStringLiteral("QM_WGCOUNT=0"),
+                                                QStringLiteral("QM_HS=0"), QStringLiteral("QM_PPPS=0"),
+                                                QStringLiteral("QM_E1BR=0"), QStringLiteral("QM_ADDRS=4")};
+}
+
+void TestRouterOsEngine::sharedExportsGiveTheirInspectionFacts()
+{
+    QFETCH(QString, file);
+    QFETCH(QStringList, expected);
+    const QDir data(sourceDir() + QStringLiteral("/tests/routeros-sim/engine/data/exports"));
+    // Every export there has a row here.
+    if (qstrcmp(QTest::currentDataTag(), "defconf RB5009") == 0)
+        QCOMPARE(data.entryList({QStringLiteral("*.rsc")}).size(), 5);
+    RouterOsEngine engine;
+    QString error;
+    // The scenario names no ports: the export's own lines bring the ones it uses.
+    QVERIFY2(engine.loadScenario({{QStringLiteral("export"), data.filePath(file)}}, QDir::rootPath(), &error),
+             qPrintable(error));
+    QCOMPARE(engine.skippedExportLines(), QStringList());
+    const QString out = run(engine, inspectionScript());
+    QVERIFY2(out.endsWith(QLatin1String("QM_DONE=1\r\n")), qPrintable(out));
+    const QStringList lines = out.split(QStringLiteral("\r\n"));
+    for (const QString &line : expected)
+        QVERIFY2(lines.contains(line), qPrintable(line + QStringLiteral(" not in:\n") + out));
+    // None of them limits the API to addresses: the marker joined to an empty list prints nothing.
+    QVERIFY2(!out.contains(QLatin1String("QM_API_ADDR=")), qPrintable(out));
+}
+
+void TestRouterOsEngine::exportsKeepWhatTheRouterDoesNotModel()
+{
+    // What a router with other hardware and packages writes: a pre-release version, wireless
+    // settings, built-in items by internal id and by number, menus the router does not model.
+    const QString text = QStringLiteral(
+            "# 2024-03-01 10:00:00 by RouterOS 7.14rc2\r\n# software id = ABCD-1234\r\n#\r\n"
+            "# model = RB951Ui-2HnD\r\n"
+            "/interface wireless\r\n"
+            "set [ find default-name=wlan1 ] band=2ghz-b/g/n distance=indoors mode=ap-bridge ssid=\\\r\n"
+            "    Cafe-2G\r\n"
+            "/interface wireless security-profiles\r\n"
+            "set [ find default=yes ] supplicant-identity=MikroTik\r\n"
+            "/ppp profile\r\n"
+            "set *0 only-one=yes\r\n"
+            "/queue type\r\n"
+            "set 0 pfifo-limit=50\r\n"
+            "/routing ospf instance\r\n"
+            "add disabled=no name=default-v2 router-id=1.1.1.1\r\n"
+            "#error exporting \"/ip/ssh\" (timeout)\r\n"
+            "/interface bridge port\r\n"
+            "add bridge=bridge interface=wlan1\r\n"
+            "/system note\r\n"
+            "set show-at-login=no\r\n"
+            "} a line no router wrote\r\n"
+            "/ip dns\r\n"
+            "set servers=9.9.9.9\r\n");
+    QTemporaryDir dir;
+    QFile f(dir.filePath(QStringLiteral("rc.rsc")));
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write(text.toUtf8());
+    f.close();
+    RouterOsEngine engine;
+    QString error;
+    QVERIFY2(engine.loadScenario({{QStringLiteral("export"), f.fileName()}}, dir.path(), &error), qPrintable(error));
+    // The one line it cannot read is left out and named; the lines after it still load.
+    QCOMPARE(engine.skippedExportLines(), QStringList{QStringLiteral("syntax error (line 21 column 1)")});
+    QCOMPARE(read(engine, QStringLiteral("[/ip dns get servers]")), QStringLiteral("9.9.9.9"));
+    QCOMPARE(read(engine, QStringLiteral("[/system resource get version]")), QStringLiteral("7.14rc2 (testing)"));
+    QCOMPARE(read(engine, QStringLiteral("[/interface wireless get wlan1 ssid]")), QStringLiteral("Cafe-2G"));
+    QCOMPARE(read(engine, QStringLiteral("[/ppp profile get default only-one]")), QStringLiteral("yes"));
+    const QString exported = engine.exportState();
+    for (const QString &line : {QStringLiteral("set [ find default-name=wlan1 ] band=2ghz-b/g/n distance=indoors mode=ap-bridge ssid=Cafe-2G"),
+                                QStringLiteral("set [ find default=yes ] supplicant-identity=MikroTik"),
+                                QStringLiteral("set 0 pfifo-limit=50"),
+                                QStringLiteral("add disabled=no name=default-v2 router-id=1.1.1.1"),
+                                QStringLiteral("/system note\nset show-at-login=no")})
+        QVERIFY2(exported.contains(line), qPrintable(line + QStringLiteral(" not in:\n") + exported));
+    QVERIFY(exported.startsWith(QLatin1String("# ")) && exported.section(QLatin1Char('\n'), 0, 0).endsWith(QLatin1String("by RouterOS 7.14rc2")));
+
+    // What it printed loads back into the same state.
+    QFile again(dir.filePath(QStringLiteral("again.rsc")));
+    QVERIFY(again.open(QIODevice::WriteOnly));
+    again.write(exported.toUtf8());
+    again.close();
+    RouterOsEngine copy;
+    QVERIFY2(copy.loadScenario({{QStringLiteral("export"), again.fileName()}}, dir.path(), &error), qPrintable(error));
+    QCOMPARE(copy.exportState().section(QLatin1Char('\n'), 1), exported.section(QLatin1Char('\n'), 1));
 }
 
 void TestRouterOsEngine::globalCommandsFollowTheVersion_data()

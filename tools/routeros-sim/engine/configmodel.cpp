@@ -493,6 +493,9 @@ void ConfigModel::reset(const Scenario &scenario)
     }
     for (const char *name : {"default", "default-encryption"}) {
         ModelItem &p = create(QStringLiteral("ppp/profile"), true);
+        // The ids RouterOS gives the two default profiles; exports address them by these.
+        p.id = QLatin1String(name) == QLatin1String("default") ? QStringLiteral("*0")
+                                                               : QStringLiteral("*FFFFFFFE");
         p.props.insert(QStringLiteral("name"), QLatin1String(name));
         p.props.insert(QStringLiteral("default"), QStringLiteral("yes"));
         p.props.insert(QStringLiteral("use-encryption"),
@@ -679,6 +682,16 @@ ModelItem *ConfigModel::itemById(const QString &id)
     return nullptr;
 }
 
+ModelItem *ConfigModel::opaqueItem(const QString &menu, const QString &ref)
+{
+    for (const auto &item : m_tables.value(menu))
+        if (item->builtin && item->exportRef == ref)
+            return item.get();
+    ModelItem &item = create(menu, true);
+    item.exportRef = ref;
+    return &item;
+}
+
 ModelItem *ConfigModel::settings(const QString &menu)
 {
     const auto list = m_tables.value(menu);
@@ -753,6 +766,10 @@ QString ConfigModel::uniqueName(const QString &menu, const QString &base) const
 bool ConfigModel::checkValue(const QString &menu, const QString &prop, const QString &value,
                              ModelItem *self, QString *error) const
 {
+    // What a real router exported it accepted: its hardware and packages know values and
+    // references this router does not.
+    if (m_exportMode)
+        return true;
     auto invalid = [&]() {
         if (error)
             *error = kInvalidValue.arg(prop);
@@ -840,8 +857,6 @@ bool ConfigModel::checkValue(const QString &menu, const QString &prop, const QSt
         && menu.startsWith(QLatin1String("interface/wireguard")) && !validKey(value)
         && !(prop == QLatin1String("preshared-key") && value.isEmpty()))
         return invalid();
-    if (m_exportMode)
-        return true;
     const QStringList choices = enumValues(menu, prop);
     if (!choices.isEmpty()) {
         const bool list = prop == QLatin1String("login-by") || prop == QLatin1String("hotspot");
@@ -1428,13 +1443,18 @@ QString ConfigModel::exportText(const QString &onlyMenu) const
                 if (parts.isEmpty())
                     continue;
                 QString ref;
-                if (menu == QLatin1String("interface/ethernet"))
+                if (!item->exportRef.isEmpty())
+                    ref = item->exportRef;
+                else if (!item->props.value(QStringLiteral("default-name")).isEmpty())
                     ref = QStringLiteral("[ find default-name=%1 ]").arg(item->props.value(QStringLiteral("default-name")));
                 else if (menu == QLatin1String("ip/hotspot/profile"))
                     ref = QStringLiteral("[ find default=yes ]");
-                else
+                else if (item->props.contains(QStringLiteral("name")))
                     ref = exportValue(item->props.value(QStringLiteral("name")));
-                body << QStringLiteral("set %1 %2").arg(ref, parts.join(QLatin1Char(' ')));
+                // A menu this router does not model, set as a whole: its settings.
+                const QString head = ref.isEmpty() ? QStringLiteral("set ")
+                                                   : QStringLiteral("set %1 ").arg(ref);
+                body << head + parts.join(QLatin1Char(' '));
             } else {
                 body << QStringLiteral("add ") + parts.join(QLatin1Char(' '));
             }

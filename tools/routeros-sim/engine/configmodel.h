@@ -22,6 +22,10 @@ struct ModelItem
     bool dynamic = false;
     bool builtin = false; // exists from the start (default profile, ethernet port, service)
     QString source;       // what a dynamic item stands for
+    // How an export addresses a built-in item this router does not model (a `set *0`, a `set 0`,
+    // a `set [ find default=yes ]` on a menu of other hardware): the reference as the export wrote
+    // it, kept so that /export prints the line back. Empty: by name.
+    QString exportRef;
     QDateTime created;
 };
 
@@ -49,6 +53,8 @@ public:
     [[nodiscard]] QList<ModelItem *> items(const QString &menu);
     [[nodiscard]] ModelItem *itemById(const QString &id);
     [[nodiscard]] ModelItem *settings(const QString &menu);
+    // The stand-in for a built-in item an export sets but this router does not hold.
+    [[nodiscard]] ModelItem *opaqueItem(const QString &menu, const QString &ref);
 
     // Item references as a command gives them: *id, print number, name, or a list of those.
     [[nodiscard]] bool resolve(const QString &menu, const QStringList &refs, QList<ModelItem *> *out,

@@ -67,6 +67,7 @@ bool MenuSchema::load(const QString &schemaDir, const QString &version, QString 
     m_menus.clear();
     m_dirs.clear();
     m_globals.clear();
+    m_openGlobals.clear();
     const QJsonObject globals = root.value(QStringLiteral("global-commands")).toObject();
     for (auto it = globals.begin(); it != globals.end(); ++it) {
         QStringList args;
@@ -75,9 +76,12 @@ bool MenuSchema::load(const QString &schemaDir, const QString &version, QString 
         m_globals.insert(it.key(), args);
     }
     const QJsonObject menus = root.value(QStringLiteral("menus")).toObject();
+    QSet<QString> absent;
     for (auto it = menus.begin(); it != menus.end(); ++it) {
-        if (it.value().isNull())
+        if (it.value().isNull()) {
+            absent.insert(it.key());
             continue;
+        }
         const QJsonObject m = it.value().toObject();
         Menu menu;
         if (m.contains(QStringLiteral("_cmd"))) {
@@ -101,6 +105,33 @@ bool MenuSchema::load(const QString &schemaDir, const QString &version, QString 
             if (!menus.contains(path))
                 addGenericMenu(path);
         }
+    }
+    QFile others(dir.filePath(QStringLiteral("other-menus.txt")));
+    if (others.open(QIODevice::ReadOnly | QIODevice::Text)) {
+        for (const QByteArray &line : others.readAll().split('\n')) {
+            const QString path = QString::fromUtf8(line).trimmed();
+            if (path.isEmpty() || path.startsWith(QLatin1Char('#')) || absent.contains(path))
+                continue;
+            if (path.startsWith(QLatin1Char(':'))) {
+                const QStringList words = path.mid(1).split(QLatin1Char(' '), Qt::SkipEmptyParts);
+                const bool inVersion = words.size() < 3 || words.at(1) != QLatin1String("since")
+                        || QVersionNumber::fromString(words.at(2)) <= wanted;
+                if (inVersion && !m_globals.contains(words.first()))
+                    m_openGlobals.insert(words.first());
+                continue;
+            }
+            addGenericMenu(path);
+        }
+    }
+    // The schema files list the menus below the root only; the root's /export (the whole
+    // configuration) takes the arguments of every menu's export.
+    if (!m_menus.contains(QString())) {
+        Menu top;
+        top.commands.insert(QStringLiteral("export"),
+                            {QStringLiteral("compact"), QStringLiteral("file"),
+                             QStringLiteral("hide-sensitive"), QStringLiteral("show-sensitive"),
+                             QStringLiteral("terse"), QStringLiteral("verbose")});
+        m_menus.insert(QString(), top);
     }
     return true;
 }
@@ -155,9 +186,36 @@ QStringList MenuSchema::arguments(const QString &path, const QString &command) c
     return m_menus.value(path).commands.value(command);
 }
 
+QStringList MenuSchema::children(const QString &path) const
+{
+    QSet<QString> names;
+    const QString prefix = path.isEmpty() ? QString() : path + QLatin1Char('/');
+    auto take = [&](const QString &menu) {
+        if (!menu.startsWith(prefix) || menu.size() == prefix.size())
+            return;
+        names.insert(menu.mid(prefix.size()).section(QLatin1Char('/'), 0, 0));
+    };
+    for (auto it = m_menus.constBegin(); it != m_menus.constEnd(); ++it)
+        take(it.key());
+    for (const QString &dir : m_dirs)
+        take(dir);
+    const auto it = m_menus.constFind(path);
+    if (it != m_menus.constEnd()) {
+        for (auto c = it->commands.constBegin(); c != it->commands.constEnd(); ++c)
+            if (!c.key().isEmpty())
+                names.insert(c.key());
+    }
+    return QStringList(names.begin(), names.end());
+}
+
 bool MenuSchema::isGlobalCommand(const QString &name) const
 {
-    return m_globals.contains(name);
+    return m_globals.contains(name) || m_openGlobals.contains(name);
+}
+
+bool MenuSchema::acceptsAnyGlobalArgument(const QString &name) const
+{
+    return m_openGlobals.contains(name);
 }
 
 QStringList MenuSchema::globalArguments(const QString &name) const

@@ -22,8 +22,12 @@ public:
     [[nodiscard]] bool acceptsArgument(const QString &path, const QString &command,
                                        const QString &name) const;
     [[nodiscard]] QStringList arguments(const QString &path, const QString &command) const;
+    // The submenus and commands one level below a menu ("" is the root).
+    [[nodiscard]] QStringList children(const QString &path) const;
     [[nodiscard]] bool isGlobalCommand(const QString &name) const;
     [[nodiscard]] QStringList globalArguments(const QString &name) const;
+    // A global command whose arguments the tree does not describe: any name and value is taken.
+    [[nodiscard]] bool acceptsAnyGlobalArgument(const QString &name) const;
 
     // Adjustments the scenario makes: a router with a routerboard, a router without WireGuard.
     void addMenu(const QString &path, const QHash<QString, QStringList> &commands);
@@ -44,4 +48,5 @@ private:
     QHash<QString, Menu> m_menus;
     QSet<QString> m_dirs;
     QHash<QString, QStringList> m_globals;
+    QSet<QString> m_openGlobals;
 };

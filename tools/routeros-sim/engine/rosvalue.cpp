@@ -1,5 +1,6 @@
 #include "rosvalue.h"
 
+#include <QRegularExpression>
 #include <QStringList>
 
 RosValue RosValue::str(const QString &text)
@@ -42,6 +43,70 @@ RosValue RosValue::array(const QList<RosValue> &items)
     return v;
 }
 
+RosValue RosValue::keyedArray(const QStringList &keys, const QList<RosValue> &items)
+{
+    RosValue v = array({});
+    for (int i = 0; i < items.size(); ++i)
+        v = keys.value(i).isEmpty() ? v.withElement(RosValue(), items.at(i))
+                                    : v.withElement(str(keys.value(i)), items.at(i));
+    return v;
+}
+
+RosValue RosValue::code(std::shared_ptr<ScriptBlock> block)
+{
+    RosValue v;
+    v.m_kind = Kind::Code;
+    v.m_block = std::move(block);
+    return v;
+}
+
+RosValue RosValue::element(const RosValue &key) const
+{
+    if (m_kind != Kind::Array)
+        return RosValue();
+    if (key.m_kind == Kind::Num) {
+        const qint64 i = key.m_num;
+        return i >= 0 && i < m_items.size() ? m_items.at(int(i)) : RosValue();
+    }
+    const int at = m_keys.indexOf(key.toString());
+    return at >= 0 ? m_items.at(at) : RosValue();
+}
+
+RosValue RosValue::withElement(const RosValue &key, const RosValue &value) const
+{
+    RosValue v = m_kind == Kind::Array ? *this : array({});
+    while (v.m_keys.size() < v.m_items.size())
+        v.m_keys << QString();
+    if (key.m_kind == Kind::Num) {
+        const qint64 i = key.m_num;
+        if (i >= 0 && i < v.m_items.size()) {
+            v.m_items[int(i)] = value;
+            return v;
+        }
+    }
+    if (key.m_kind == Kind::Nothing || key.m_kind == Kind::Num) {
+        // Unnamed elements come before the keyed ones.
+        int at = 0;
+        while (at < v.m_keys.size() && v.m_keys.at(at).isEmpty())
+            ++at;
+        v.m_items.insert(at, value);
+        v.m_keys.insert(at, QString());
+        return v;
+    }
+    const QString name = key.toString();
+    const int existing = v.m_keys.indexOf(name);
+    if (existing >= 0) {
+        v.m_items[existing] = value;
+        return v;
+    }
+    int at = 0;
+    while (at < v.m_keys.size() && (v.m_keys.at(at).isEmpty() || v.m_keys.at(at) < name))
+        ++at;
+    v.m_items.insert(at, value);
+    v.m_keys.insert(at, name);
+    return v;
+}
+
 RosValue RosValue::word(const QString &text)
 {
     bool ok = false;
@@ -58,16 +123,35 @@ RosValue RosValue::word(const QString &text)
         if (hex)
             return id(text);
     }
-    return str(text);
+    static const QRegularExpression ip(QStringLiteral("^\\d{1,3}(\\.\\d{1,3}){3}(/\\d{1,2})?$"));
+    static const QRegularExpression time(
+            QStringLiteral("^(?=.)(\\d+w)?(\\d+d)?(\\d+h)?(\\d+m(?!s))?(\\d+s)?(\\d+ms)?$"
+                           "|^(\\d+d)?\\d+:\\d\\d:\\d\\d(\\.\\d+)?$"));
+    static const QRegularExpression ip6(
+            QStringLiteral("^[0-9a-fA-F]*(:[0-9a-fA-F]*){2,7}(/\\d{1,3})?$"));
+    RosValue v = str(text);
+    if (ip.match(text).hasMatch())
+        v.m_kind = text.contains(QLatin1Char('/')) ? Kind::IpPrefix : Kind::Ip;
+    else if (time.match(text).hasMatch())
+        v.m_kind = Kind::Time;
+    else if (ip6.match(text).hasMatch())
+        v.m_kind = text.contains(QLatin1Char('/')) ? Kind::Ip6Prefix : Kind::Ip6;
+    return v;
 }
 
 QString RosValue::toString() const
 {
     switch (m_kind) {
     case Kind::Nothing:
+    case Kind::Code:
         return QString();
     case Kind::Str:
     case Kind::Id:
+    case Kind::Ip:
+    case Kind::IpPrefix:
+    case Kind::Ip6:
+    case Kind::Ip6Prefix:
+    case Kind::Time:
         return m_text;
     case Kind::Num:
         return QString::number(m_num);
@@ -75,8 +159,11 @@ QString RosValue::toString() const
         return m_num ? QStringLiteral("true") : QStringLiteral("false");
     case Kind::Array: {
         QStringList parts;
-        for (const RosValue &item : m_items)
-            parts << item.toString();
+        for (int i = 0; i < m_items.size(); ++i) {
+            const QString key = m_keys.value(i);
+            parts << (key.isEmpty() ? m_items.at(i).toString()
+                                    : key + QLatin1Char('=') + m_items.at(i).toString());
+        }
         return parts.join(QLatin1Char(';'));
     }
     }
@@ -127,6 +214,18 @@ QString RosValue::typeName() const
         return QStringLiteral("id");
     case Kind::Array:
         return QStringLiteral("array");
+    case Kind::Ip:
+        return QStringLiteral("ip");
+    case Kind::IpPrefix:
+        return QStringLiteral("ip-prefix");
+    case Kind::Ip6:
+        return QStringLiteral("ip6");
+    case Kind::Ip6Prefix:
+        return QStringLiteral("ip6-prefix");
+    case Kind::Time:
+        return QStringLiteral("time");
+    case Kind::Code:
+        return QStringLiteral("code");
     }
     return QString();
 }

@@ -6,6 +6,9 @@
 #include "scriptinterpreter.h"
 #include "scriptparser.h"
 
+#include <algorithm>
+
+#include <QDebug>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -20,6 +23,43 @@
 #define ROUTEROS_SIM_SCHEMA_DIR ""
 #endif
 
+namespace {
+
+// A real export is read line by line on the router; a line this parser cannot read is blanked
+// (with the physical lines a trailing backslash joins to it) so that the rest still loads. The
+// line numbers of the others stay as they were.
+bool dropExportLine(QString *text, const QString &parseError)
+{
+    static const QRegularExpression where(QStringLiteral("\\(line (\\d+) column \\d+\\)$"));
+    const QRegularExpressionMatch m = where.match(parseError);
+    if (!m.hasMatch())
+        return false;
+    QStringList lines = text->split(QLatin1Char('\n'));
+    int first = m.captured(1).toInt() - 1;
+    if (first < 0 || first >= lines.size())
+        return false;
+    auto continued = [&](int i) {
+        QString l = lines.at(i);
+        if (l.endsWith(QLatin1Char('\r')))
+            l.chop(1);
+        return l.endsWith(QLatin1Char('\\'));
+    };
+    while (first > 0 && continued(first - 1))
+        --first;
+    int last = first;
+    while (last + 1 < lines.size() && continued(last))
+        ++last;
+    bool changed = false;
+    for (int i = first; i <= last; ++i) {
+        changed = changed || !lines.at(i).trimmed().isEmpty();
+        lines[i].clear();
+    }
+    *text = lines.join(QLatin1Char('\n'));
+    return changed;
+}
+
+} // namespace
+
 class RouterOsEnginePrivate
 {
 public:
@@ -30,6 +70,7 @@ public:
     QHash<QString, RosValue> globals;
     QJsonArray log;
     QString logPath;
+    QStringList skippedExportLines;
     bool loaded = false;
 
     [[nodiscard]] ScriptParser::Options parserOptions(bool exportMode) const
@@ -72,16 +113,22 @@ public:
         QString parseError;
         model.setExportMode(exportMode);
         ScriptInterpreter::Result result;
-        if (!parser.parse(script, &block, &parseError)) {
-            result.failed = true;
-            result.lines << parseError;
-            if (error)
-                *error = parseError;
-            model.setExportMode(false);
-            return result;
+        QString text = script;
+        QStringList unparsed;
+        while (!parser.parse(text, &block, &parseError)) {
+            if (!exportMode || !dropExportLine(&text, parseError) || unparsed.size() >= 100) {
+                result.failed = true;
+                result.lines << parseError;
+                if (error)
+                    *error = parseError;
+                model.setExportMode(false);
+                return result;
+            }
+            unparsed << parseError;
         }
         ScriptInterpreter interpreter(model, schema, scenario, globals);
         result = interpreter.run(*block);
+        result.skipped = unparsed + result.skipped;
         model.setExportMode(false);
         if (result.failed && error && !result.lines.isEmpty())
             *error = result.lines.last();
@@ -93,9 +140,27 @@ namespace {
 
 QString versionFromExport(const QString &text)
 {
-    static const QRegularExpression header(QStringLiteral("by RouterOS (\\d+(?:\\.\\d+)+)"));
+    // Pre-release builds carry their suffix: "by RouterOS 7.14rc2".
+    static const QRegularExpression header(
+            QStringLiteral("by RouterOS (\\d+(?:\\.\\d+)+(?:(?:alpha|beta|rc)\\d+)?)"));
     const QRegularExpressionMatch m = header.match(text.left(400));
     return m.hasMatch() ? m.captured(1) : QString();
+}
+
+// Hardware ports an export names: by default name, or as a member of something.
+QStringList portsFromExport(const QString &text)
+{
+    static const QRegularExpression named(
+            QStringLiteral("(?:default-name|interface)="
+                           "((?:ether|sfp|qsfp|combo|wlan|wifi|lte)[\\w-]*?\\d+)"
+                           "(?=[\\s\\]\\\\]|$)"));
+    QStringList ports;
+    for (auto it = named.globalMatch(text); it.hasNext();) {
+        const QString port = it.next().captured(1);
+        if (!ports.contains(port))
+            ports << port;
+    }
+    return ports;
 }
 
 QString modelFromExport(const QString &text)
@@ -147,14 +212,31 @@ bool RouterOsEngine::loadScenario(const QJsonObject &json, const QString &baseDi
         exportText = QString::fromUtf8(f.readAll());
     }
     const QString exportVersion = versionFromExport(exportText);
+    const QStringList exportPorts = portsFromExport(exportText);
     s.version = json.value(QStringLiteral("version")).toString(exportVersion.isEmpty() ? s.version : exportVersion);
-    s.channel = json.value(QStringLiteral("channel")).toString(s.channel);
+    // Release candidates and betas come from the testing channel, alphas from development.
+    static const QRegularExpression preRelease(QStringLiteral("\\d(alpha|beta|rc)\\d+$"));
+    const QRegularExpressionMatch pre = preRelease.match(s.version);
+    const QString impliedChannel = !pre.hasMatch() ? s.channel
+            : pre.captured(1) == QLatin1String("alpha") ? QStringLiteral("development")
+                                                        : QStringLiteral("testing");
+    s.channel = json.value(QStringLiteral("channel")).toString(impliedChannel);
     s.model = json.contains(QStringLiteral("model")) ? json.value(QStringLiteral("model")).toString()
                                                      : modelFromExport(exportText);
     s.identity = json.value(QStringLiteral("identity")).toString(s.identity);
     s.ethernetPorts = json.value(QStringLiteral("ethernetPorts")).toInt(s.ethernetPorts);
     for (const QJsonValue &v : json.value(QStringLiteral("extraInterfaces")).toArray())
         s.extraInterfaces << v.toString();
+    // The export's router had these ports; this one gets them too, so that its lines apply.
+    for (const QString &port : exportPorts) {
+        static const QRegularExpression ether(QStringLiteral("^ether(\\d+)$"));
+        const QRegularExpressionMatch m = ether.match(port);
+        const bool present = (m.hasMatch() && m.captured(1).toInt() <= s.ethernetPorts)
+                || s.extraInterfaces.contains(port);
+        if (present)
+            continue;
+        s.extraInterfaces << port;
+    }
     const QJsonArray users = json.value(QStringLiteral("users")).toArray();
     for (const QJsonValue &v : users) {
         const QJsonObject u = v.toObject();
@@ -220,13 +302,27 @@ bool RouterOsEngine::loadScenario(const QJsonObject &json, const QString &baseDi
     }
     if (QVersionNumber::fromString(s.version).majorVersion() < 7)
         d->schema.removeMenu(QStringLiteral("interface/wireguard"));
+    // The wireless package comes with wlan ports; a router without them has no such menu.
+    const bool wireless = std::any_of(
+            s.extraInterfaces.cbegin(), s.extraInterfaces.cend(),
+            [](const QString &i) { return i.startsWith(QLatin1String("wlan")); });
+    if (wireless) {
+        for (const char *menu : {"interface/wireless", "interface/wireless/security-profiles",
+                                 "interface/wireless/access-list"})
+            d->schema.addGenericMenu(QLatin1String(menu));
+    }
     d->scenario = s;
     d->model.reset(d->scenario);
     d->globals.clear();
+    d->skippedExportLines.clear();
     d->log = QJsonArray();
     if (!exportText.isEmpty()) {
         QString runError;
         const ScriptInterpreter::Result r = d->run(exportText, true, &runError);
+        d->skippedExportLines = r.skipped;
+        for (const QString &skipped : r.skipped)
+            qInfo().noquote()
+                    << QStringLiteral("%1: line not applied: %2").arg(s.exportFile, skipped);
         if (r.failed) {
             if (error)
                 *error = QStringLiteral("The export %1 did not load: %2").arg(s.exportFile, runError);
@@ -312,4 +408,28 @@ QMap<QString, QString> RouterOsEngine::fetchedFiles() const
 {
     QMutexLocker lock(&d->mutex);
     return d->model.files();
+}
+
+QStringList RouterOsEngine::skippedExportLines() const
+{
+    QMutexLocker lock(&d->mutex);
+    return d->skippedExportLines;
+}
+
+NeighbourInfo RouterOsEngine::neighbourInfo() const
+{
+    QMutexLocker lock(&d->mutex);
+    NeighbourInfo info;
+    const ModelItem *identity = d->model.settings(QStringLiteral("system/identity"));
+    info.identity = identity ? identity->props.value(QStringLiteral("name")) : d->scenario.identity;
+    info.version = d->scenario.versionString();
+    info.board = d->scenario.model;
+    // A router announces on each interface; the one a technician's cable meets is the LAN side.
+    const QList<ModelItem *> bridges = d->model.items(QStringLiteral("interface/bridge"));
+    info.interfaceName = bridges.isEmpty() ? QStringLiteral("ether1")
+                                           : bridges.first()->props.value(QStringLiteral("name"));
+    const QList<ModelItem *> ports = d->model.items(QStringLiteral("interface/ethernet"));
+    if (!ports.isEmpty())
+        info.mac = ports.first()->props.value(QStringLiteral("mac-address"));
+    return info;
 }

@@ -6,10 +6,21 @@
 #include <QJsonObject>
 #include <QMap>
 #include <QString>
+#include <QStringList>
 
 #include <memory>
 
 class RouterOsEnginePrivate;
+
+// What the router tells its neighbours about itself (MNDP).
+struct NeighbourInfo
+{
+    QString identity;
+    QString version; // "7.14.3 (stable)"
+    QString board;   // routerboard model; empty on a CHR
+    QString mac;     // of the interface it announces on
+    QString interfaceName;
+};
 
 // A simulated RouterOS 7 router: its configuration, the users it signs in, and the console script
 // interpreter that runs each exec request against that configuration. Thread-safe: the SSH front
@@ -44,6 +55,10 @@ public:
     // /tool fetch saved (path → URL).
     [[nodiscard]] bool hasAddress(const QString &ip) const;
     [[nodiscard]] QMap<QString, QString> fetchedFiles() const;
+    // Lines of the scenario's export that could not be applied, each with its position.
+    [[nodiscard]] QStringList skippedExportLines() const;
+    // The identity as configured now, so that a renamed router announces its new name.
+    [[nodiscard]] NeighbourInfo neighbourInfo() const;
 
 private:
     std::unique_ptr<RouterOsEnginePrivate> d;

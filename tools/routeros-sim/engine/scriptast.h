@@ -31,11 +31,13 @@ struct ScriptExpr
         Command,   // [ ... ]
         Unary,     // op a
         Binary,    // a op b
-        Block,     // { ... } given as a value (do=, on-error=, else=)
+        Block,     // { ... } given as code (do=, on-error=, else=)
+        Array,     // {"a";"b"} or {k=v}: parts are the elements, keys their names
     };
     Kind kind = Kind::Word;
     QString text;
     QList<ScriptExprPtr> parts;
+    QStringList keys;
     ScriptExprPtr a;
     ScriptExprPtr b;
     ScriptStatementPtr command;
@@ -47,6 +49,8 @@ struct ScriptArg
 {
     QString name;        // empty for a positional value
     ScriptExprPtr value; // null for a flag such as count-only
+    QString raw;         // the value as written (an export's item reference is printed back)
+    bool regex = false;  // name~value in find and print: the value is a regular expression
     ScriptPos pos;
     ScriptPos equalsPos;
 };
@@ -60,6 +64,7 @@ struct ScriptStatement
         Command,     // a menu command, or a menu that is itself a command (verb empty)
         Global,      // :put, :local, :if ...
         BadCommand,  // a word that is no command here; raised when reached
+        Call,        // $function arg name=value: runs the code a variable holds
     };
     Kind kind = Kind::Command;
     QString menu;

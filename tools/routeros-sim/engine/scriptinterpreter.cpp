@@ -39,6 +39,23 @@ bool isYes(const QString &v)
     return v == QLatin1String("yes") || v == QLatin1String("true");
 }
 
+bool ipv4(const QString &text, quint32 *out)
+{
+    const QStringList parts = text.split(QLatin1Char('.'));
+    if (parts.size() != 4)
+        return false;
+    quint32 v = 0;
+    for (const QString &p : parts) {
+        bool ok = false;
+        const uint octet = p.toUInt(&ok);
+        if (!ok || octet > 255)
+            return false;
+        v = (v << 8) | octet;
+    }
+    *out = v;
+    return true;
+}
+
 } // namespace
 
 ScriptInterpreter::ScriptInterpreter(ConfigModel &model, const MenuSchema &schema,
@@ -80,9 +97,9 @@ ScriptInterpreter::Result ScriptInterpreter::run(const ScriptBlock &block)
     m_result = Result();
     m_cutoff = -1;
     m_scopes = {QHash<QString, RosValue>()};
+    m_declaredGlobals.clear();
     try {
-        for (const ScriptStatementPtr &st : block.statements)
-            exec(*st);
+        runStatements(block);
     } catch (const Error &e) {
         out(e.message);
         m_result.failed = true;
@@ -97,8 +114,24 @@ ScriptInterpreter::Result ScriptInterpreter::run(const ScriptBlock &block)
 void ScriptInterpreter::runBlock(const ScriptBlock &block)
 {
     const ScopedVariables scope(m_scopes, {});
-    for (const ScriptStatementPtr &st : block.statements)
-        exec(*st);
+    runStatements(block);
+}
+
+void ScriptInterpreter::runStatements(const ScriptBlock &block)
+{
+    for (const ScriptStatementPtr &st : block.statements) {
+        if (!m_model.exportMode()) {
+            exec(*st);
+            continue;
+        }
+        // A real router wrote the export and took every line of it: a line this router cannot
+        // apply (a reference to hardware it lacks) is noted and the load goes on.
+        try {
+            exec(*st);
+        } catch (const Error &e) {
+            m_result.skipped << QStringLiteral("%1 %2").arg(e.message, at(st->pos));
+        }
+    }
 }
 
 void ScriptInterpreter::runValueBlock(const ScriptExprPtr &e)
@@ -126,7 +159,39 @@ RosValue ScriptInterpreter::exec(const ScriptStatement &st)
         return runGlobal(st);
     case ScriptStatement::Kind::Command:
         return runCommand(st);
+    case ScriptStatement::Kind::Call:
+        return call(st);
     }
+    return RosValue();
+}
+
+RosValue ScriptInterpreter::call(const ScriptStatement &st)
+{
+    const RosValue function = lookup(st.verb);
+    const std::shared_ptr<ScriptBlock> body = function.block();
+    if (function.kind() != RosValue::Kind::Code || !body)
+        return RosValue();
+    // The function sees its values as $1, $2 ... ($0 is its own name) and its named arguments
+    // as variables of those names.
+    QHash<QString, RosValue> arguments{{QStringLiteral("0"), RosValue::str(st.verb)}};
+    int n = 0;
+    for (const ScriptArg &arg : st.args)
+        arguments.insert(arg.name.isEmpty() ? QString::number(++n) : arg.name, eval(*arg.value));
+    if (++m_depth > 100) {
+        --m_depth;
+        raise(QStringLiteral("failure: too many nested calls"));
+    }
+    try {
+        const ScopedVariables scope(m_scopes, arguments);
+        runStatements(*body);
+    } catch (const Return &r) {
+        --m_depth;
+        return r.value;
+    } catch (...) {
+        --m_depth;
+        throw;
+    }
+    --m_depth;
     return RosValue();
 }
 
@@ -137,7 +202,8 @@ RosValue ScriptInterpreter::lookup(const QString &name) const
         if (it != m_scopes.at(i).constEnd())
             return it.value();
     }
-    return m_globals.value(name);
+    // A global from an earlier script is seen only once this one declares it (:global name).
+    return m_declaredGlobals.contains(name) ? m_globals.value(name) : RosValue();
 }
 
 void ScriptInterpreter::assign(const QString &name, const RosValue &value, bool local)
@@ -204,6 +270,12 @@ RosValue ScriptInterpreter::eval(const ScriptExpr &e)
         return binary(e.text, eval(*e.a), eval(*e.b));
     case ScriptExpr::Kind::Block:
         return RosValue();
+    case ScriptExpr::Kind::Array: {
+        QList<RosValue> items;
+        for (const ScriptExprPtr &part : e.parts)
+            items << eval(*part);
+        return RosValue::keyedArray(e.keys, items);
+    }
     }
     return RosValue();
 }
@@ -249,11 +321,53 @@ RosValue ScriptInterpreter::binary(const QString &op, const RosValue &a, const R
         return RosValue::boolean(a.truthy() || b.truthy());
     if (op == QLatin1String("~"))
         return RosValue::boolean(QRegularExpression(b.toString()).match(a.toString()).hasMatch());
-    if (op == QLatin1String("->")) {
-        qint64 i = 0;
-        if (a.isArray() && b.toNumber(&i) && i >= 0 && i < a.items().size())
-            return a.items().at(int(i));
-        return RosValue();
+    if (op == QLatin1String("->"))
+        return a.element(b);
+    if (op == QLatin1String("in")) {
+        // address in prefix: whether the prefix holds it.
+        quint32 ip = 0;
+        quint32 net = 0;
+        int bits = 32;
+        const QString prefix = b.toString();
+        const int slash = prefix.indexOf(QLatin1Char('/'));
+        if (slash >= 0)
+            bits = prefix.mid(slash + 1).toInt();
+        if (!ipv4(a.toString().section(QLatin1Char('/'), 0, 0), &ip)
+            || !ipv4(prefix.left(slash), &net))
+            return RosValue::boolean(false);
+        const quint32 mask = bits <= 0 ? 0 : ~quint32(0) << (32 - qMin(bits, 32));
+        return RosValue::boolean((ip & mask) == (net & mask));
+    }
+    static const QStringList bitwise = {QStringLiteral("&"), QStringLiteral("|"),
+                                        QStringLiteral("^"), QStringLiteral("<<"),
+                                        QStringLiteral(">>")};
+    if (bitwise.contains(op)) {
+        // On addresses the operators work on the 32 bits (netmask arithmetic), else on numbers.
+        quint32 ipA = 0;
+        quint32 ipB = 0;
+        const bool isIp = ipv4(a.toString(), &ipA);
+        qint64 x = 0;
+        qint64 y = 0;
+        const bool numbers = a.toNumber(&x) && b.toNumber(&y);
+        if (!isIp && !numbers)
+            return RosValue();
+        if (isIp && !ipv4(b.toString(), &ipB))
+            ipB = quint32(b.toNumber(&y) ? y : 0);
+        const quint64 l = isIp ? ipA : quint64(x);
+        const quint64 r = isIp ? ipB : quint64(y);
+        quint64 v = op == QLatin1String("&") ? l & r
+                : op == QLatin1String("|")   ? l | r
+                : op == QLatin1String("^")   ? l ^ r
+                : op == QLatin1String("<<")  ? l << (r & 63)
+                                             : l >> (r & 63);
+        if (!isIp)
+            return RosValue::num(qint64(v));
+        v &= 0xFFFFFFFFu;
+        return RosValue::word(QStringLiteral("%1.%2.%3.%4")
+                                      .arg(v >> 24)
+                                      .arg((v >> 16) & 0xFF)
+                                      .arg((v >> 8) & 0xFF)
+                                      .arg(v & 0xFF));
     }
     qint64 x = 0;
     qint64 y = 0;
@@ -288,13 +402,7 @@ RosValue ScriptInterpreter::runGlobal(const ScriptStatement &st)
             return e.text;
         return eval(e).toString();
     };
-    auto valueAt = [&](int i, const char *name) -> RosValue {
-        if (i < positional.size())
-            return eval(*positional.at(i));
-        if (const ScriptExprPtr e = named.value(QLatin1String(name)))
-            return eval(*e);
-        return RosValue();
-    };
+    auto valueAt = [&](int i, const char *name) { return argument(positional, named, i, name); };
     const QString &verb = st.verb;
     if (verb == QLatin1String("put")) {
         out(valueAt(0, "message").toString());
@@ -302,16 +410,43 @@ RosValue ScriptInterpreter::runGlobal(const ScriptStatement &st)
     }
     if (verb == QLatin1String("local") || verb == QLatin1String("global")
         || verb == QLatin1String("set")) {
+        const ScriptExprPtr function = named.value(QStringLiteral("do"));
+        const RosValue value = function && function->block ? RosValue::code(function->block)
+                                                           : valueAt(1, "value");
+        if (verb == QLatin1String("set") && !positional.isEmpty()
+            && positional.first()->kind == ScriptExpr::Kind::Binary) {
+            // :set ($a->"k"->0) v: rebuild each array on the way down to the element.
+            QList<const ScriptExpr *> chain;
+            const ScriptExpr *target = positional.first().get();
+            while (target->kind == ScriptExpr::Kind::Binary
+                   && target->text == QLatin1String("->")) {
+                chain.prepend(target);
+                target = target->a.get();
+            }
+            QList<RosValue> arrays{lookup(target->text)};
+            QList<RosValue> keys;
+            for (const ScriptExpr *step : chain) {
+                keys << eval(*step->b);
+                arrays << arrays.last().element(keys.last());
+            }
+            RosValue updated = value;
+            for (int i = keys.size() - 1; i >= 0; --i)
+                updated = arrays.at(i).withElement(keys.at(i), updated);
+            assign(target->text, updated, false);
+            return RosValue();
+        }
         const QString name = nameOf(0);
-        const RosValue value = valueAt(1, "value");
-        if (verb == QLatin1String("local"))
+        // :global x without a value declares x and keeps what it holds.
+        const bool given = positional.size() > 1 || named.contains(QStringLiteral("value"))
+                || function;
+        if (verb == QLatin1String("local")) {
             assign(name, value, true);
-        else if (verb == QLatin1String("global"))
-            m_globals.insert(name, positional.size() > 1 || named.contains(QStringLiteral("value"))
-                                       ? value
-                                       : m_globals.value(name));
-        else
+        } else if (verb == QLatin1String("global")) {
+            m_declaredGlobals.insert(name);
+            m_globals.insert(name, given ? value : m_globals.value(name));
+        } else {
             assign(name, value, false);
+        }
         return RosValue();
     }
     if (verb == QLatin1String("do")) {
@@ -365,8 +500,18 @@ RosValue ScriptInterpreter::runGlobal(const ScriptStatement &st)
         const QList<RosValue> items = list.isArray() ? list.items()
                 : list.kind() == RosValue::Kind::Nothing ? QList<RosValue>()
                                                          : QList<RosValue>{list};
-        for (const RosValue &item : items) {
-            const ScopedVariables scope(m_scopes, {{counter, item}});
+        // :foreach k,v in=...: k is the element's key, or its position where it has none.
+        const QString keyName = counter.contains(QLatin1Char(','))
+                ? counter.section(QLatin1Char(','), 0, 0)
+                : QString();
+        const QString valueName = counter.section(QLatin1Char(','), -1);
+        for (int i = 0; i < items.size(); ++i) {
+            QHash<QString, RosValue> vars{{valueName, items.at(i)}};
+            if (!keyName.isEmpty()) {
+                const QString key = list.keys().value(i);
+                vars.insert(keyName, key.isEmpty() ? RosValue::num(i) : RosValue::str(key));
+            }
+            const ScopedVariables scope(m_scopes, vars);
             runValueBlock(named.value(QStringLiteral("do")));
         }
         return RosValue();
@@ -427,12 +572,97 @@ RosValue ScriptInterpreter::runGlobal(const ScriptStatement &st)
     }
     if (verb == QLatin1String("return"))
         throw Return{valueAt(0, "value")};
+    return runLibraryCommand(verb, positional, named);
+}
+
+RosValue ScriptInterpreter::argument(const QList<ScriptExprPtr> &positional,
+                                     const QHash<QString, ScriptExprPtr> &named, int i,
+                                     const char *name)
+{
+    // A global command's value by position or, where not given so, by its name.
+    if (i < positional.size())
+        return eval(*positional.at(i));
+    if (const ScriptExprPtr e = named.value(QLatin1String(name)))
+        return eval(*e);
     return RosValue();
 }
 
-QList<ModelItem *> ScriptInterpreter::targets(const QString &menu, const RosValue &ref)
+RosValue ScriptInterpreter::runLibraryCommand(const QString &verb,
+                                              const QList<ScriptExprPtr> &positional,
+                                              const QHash<QString, ScriptExprPtr> &named)
 {
-    QList<ModelItem *> out;
+    auto valueAt = [&](int i, const char *name) { return argument(positional, named, i, name); };
+    static const QStringList conversions = {
+            QStringLiteral("tonum"), QStringLiteral("tobool"), QStringLiteral("toip"),
+            QStringLiteral("toip6"), QStringLiteral("totime"), QStringLiteral("toid")};
+    if (conversions.contains(verb)) {
+        // A conversion gives nothing where the text is no value of that kind.
+        const RosValue v = valueAt(0, "value");
+        const RosValue w = v.kind() == RosValue::Kind::Str ? RosValue::word(v.toString()) : v;
+        if (verb == QLatin1String("tobool") && w.kind() == RosValue::Kind::Num)
+            return RosValue::boolean(w.number() != 0);
+        if (verb == QLatin1String("totime") && w.kind() == RosValue::Kind::Num)
+            return RosValue::word(QStringLiteral("%1s").arg(w.number()));
+        // :tonum gives a num, :toip an ip ...: the command names the kind after "to".
+        return w.typeName() == verb.mid(2) ? w : RosValue();
+    }
+    if (verb == QLatin1String("find")) {
+        // :find in key from: the position of key after from in a string or an array, or nothing.
+        const RosValue in = valueAt(0, "in");
+        const RosValue key = valueAt(1, "key");
+        qint64 from = -1;
+        (void)valueAt(2, "from").toNumber(&from);
+        if (in.isArray()) {
+            for (int i = int(qMax<qint64>(0, from + 1)); i < in.items().size(); ++i)
+                if (in.items().at(i).equals(key))
+                    return RosValue::num(i);
+            return RosValue();
+        }
+        const int at = in.toString().indexOf(key.toString(), int(qMax<qint64>(0, from + 1)));
+        return at < 0 ? RosValue() : RosValue::num(at);
+    }
+    if (verb == QLatin1String("range")) {
+        qint64 from = 0;
+        qint64 to = 0;
+        qint64 step = 1;
+        (void)valueAt(0, "from").toNumber(&from);
+        (void)valueAt(1, "to").toNumber(&to);
+        if (valueAt(2, "step").toNumber(&step) && step == 0)
+            step = 1;
+        QList<RosValue> items;
+        for (qint64 i = from; (step > 0 ? i <= to : i >= to) && items.size() < 100000; i += step)
+            items << RosValue::num(i);
+        return RosValue::array(items);
+    }
+    if (verb == QLatin1String("retry")) {
+        const ScriptExprPtr body = positional.value(0, named.value(QStringLiteral("command")));
+        qint64 attempts = 1;
+        if (const ScriptExprPtr max = named.value(QStringLiteral("max")))
+            (void)eval(*max).toNumber(&attempts);
+        for (qint64 i = 1;; ++i) {
+            try {
+                runValueBlock(body);
+                return RosValue();
+            } catch (const Error &e) {
+                if (i < attempts && e.catchable)
+                    continue;
+                const ScriptExprPtr onError = named.value(QStringLiteral("on-error"));
+                if (!onError || !e.catchable)
+                    throw;
+                runValueBlock(onError);
+                return RosValue();
+            }
+        }
+    }
+    // The others (:log, :beep, :execute, :parse ...) act outside what this router models.
+    return RosValue();
+}
+
+namespace {
+
+// An item list as a command gets it: ids from a find, or one reference (name, number, *id).
+QStringList referenceList(const RosValue &ref)
+{
     QStringList refs;
     if (ref.isArray()) {
         for (const RosValue &item : ref.items())
@@ -440,10 +670,34 @@ QList<ModelItem *> ScriptInterpreter::targets(const QString &menu, const RosValu
     } else if (ref.kind() != RosValue::Kind::Nothing) {
         refs << ref.toString();
     }
+    return refs;
+}
+
+} // namespace
+
+QList<ModelItem *> ScriptInterpreter::targets(const QString &menu, const RosValue &ref)
+{
+    QList<ModelItem *> out;
     QString error;
-    if (!m_model.resolve(menu, refs, &out, &error))
+    if (!m_model.resolve(menu, referenceList(ref), &out, &error))
         raise(error);
     return out;
+}
+
+QList<ModelItem *> ScriptInterpreter::exportTargets(const ScriptStatement &st, const RosValue &ref)
+{
+    QList<ModelItem *> out;
+    if (m_model.resolve(st.menu, referenceList(ref), &out, nullptr) && !out.isEmpty())
+        return out;
+    // A built-in item of hardware or packages this router does not have (`set *0`, `set 0`,
+    // `set [ find default=yes ]`): kept as the export wrote it so that /export prints it back.
+    QString raw;
+    for (const ScriptArg &arg : st.args)
+        if (arg.name.isEmpty() && raw.isEmpty())
+            raw = arg.raw;
+    if (raw.isEmpty())
+        raw = ref.toString();
+    return {m_model.opaqueItem(st.menu, raw)};
 }
 
 QList<ModelItem *> ScriptInterpreter::filtered(const QString &menu,
@@ -452,6 +706,7 @@ QList<ModelItem *> ScriptInterpreter::filtered(const QString &menu,
                                                const QStringList &flags)
 {
     QList<ModelItem *> out;
+    const QList<QPair<QString, QString>> patterns = m_patterns; // a where clause may run commands
     for (ModelItem *item : m_model.items(menu)) {
         bool match = true;
         for (const auto &f : filters) {
@@ -464,6 +719,9 @@ QList<ModelItem *> ScriptInterpreter::filtered(const QString &menu,
         for (const QString &flag : flags)
             if (ConfigModel::isBooleanProperty(flag))
                 match = match && isYes(item->props.value(flag));
+        for (const auto &p : patterns)
+            match = match
+                    && QRegularExpression(p.second).match(item->props.value(p.first)).hasMatch();
         if (match && where) {
             ModelItem *saved = m_whereItem;
             const QString savedMenu = m_whereMenu;
@@ -488,6 +746,7 @@ RosValue ScriptInterpreter::runCommand(const ScriptStatement &st)
     QList<RosValue> positional;
     QStringList flags;
     QStringList canonical;
+    QList<QPair<QString, QString>> patterns;
     for (const ScriptArg &arg : st.args) {
         if (arg.name.isEmpty()) {
             const RosValue v = eval(*arg.value);
@@ -496,13 +755,18 @@ RosValue ScriptInterpreter::runCommand(const ScriptStatement &st)
         } else if (!arg.value) {
             flags << arg.name;
             canonical << arg.name;
+        } else if (arg.regex) {
+            const QString v = valueText(eval(*arg.value));
+            patterns << qMakePair(arg.name, v);
+            canonical << arg.name + QLatin1Char('~') + v;
         } else {
             const QString v = valueText(eval(*arg.value));
             named << qMakePair(arg.name, v);
             canonical << arg.name + QLatin1Char('=') + v;
         }
     }
-    const QString path = QLatin1Char('/') + st.menu;
+    // The root menu (/export) has no path of its own: its line is "/export", not "//export".
+    const QString path = st.menu.isEmpty() ? QString() : QLatin1Char('/') + st.menu;
     const QString line = (st.verb.isEmpty() ? path : path + QLatin1Char('/') + st.verb)
             + (canonical.isEmpty() ? QString() : QLatin1Char(' ') + canonical.join(QLatin1Char(' ')));
 
@@ -546,6 +810,7 @@ RosValue ScriptInterpreter::runCommand(const ScriptStatement &st)
             && m_model.hasAddress(m_scenario.sessionAddress);
     RosValue result;
     try {
+        m_patterns = patterns;
         result = dispatch(st, named, positional, flags);
     } catch (const Error &e) {
         entry.insert(QStringLiteral("outcome"), e.message);
@@ -608,6 +873,8 @@ RosValue ScriptInterpreter::dispatch(const ScriptStatement &st,
                 items << m_model.settings(menu);
             else if (ref.kind() == RosValue::Kind::Nothing)
                 raise(kMissingNumbers);
+            else if (m_model.exportMode())
+                items = exportTargets(st, ref);
             else
                 items = targets(menu, ref);
         }

@@ -7,6 +7,7 @@
 #include <QHash>
 #include <QJsonArray>
 #include <QList>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 
@@ -28,6 +29,7 @@ public:
         bool hang = false;
         int delayMs = 0;
         QJsonArray log;
+        QStringList skipped; // export lines that could not be applied, with their position
     };
 
     ScriptInterpreter(ConfigModel &model, const MenuSchema &schema, Scenario &scenario,
@@ -50,9 +52,16 @@ private:
     };
 
     void runBlock(const ScriptBlock &block);
+    void runStatements(const ScriptBlock &block);
     RosValue exec(const ScriptStatement &st);
     RosValue runCommand(const ScriptStatement &st);
     RosValue runGlobal(const ScriptStatement &st);
+    RosValue argument(const QList<ScriptExprPtr> &positional,
+                      const QHash<QString, ScriptExprPtr> &named, int i, const char *name);
+    // The global commands beyond the language's core: conversions, :find, :range, :retry.
+    RosValue runLibraryCommand(const QString &verb, const QList<ScriptExprPtr> &positional,
+                               const QHash<QString, ScriptExprPtr> &named);
+    RosValue call(const ScriptStatement &st);
     RosValue dispatch(const ScriptStatement &st, const QList<QPair<QString, QString>> &named,
                       const QList<RosValue> &positional, const QStringList &flags);
     RosValue ping(const QList<QPair<QString, QString>> &named, const QList<RosValue> &positional);
@@ -61,6 +70,7 @@ private:
     RosValue binary(const QString &op, const RosValue &a, const RosValue &b);
     void runValueBlock(const ScriptExprPtr &e);
     [[nodiscard]] QList<ModelItem *> targets(const QString &menu, const RosValue &ref);
+    [[nodiscard]] QList<ModelItem *> exportTargets(const ScriptStatement &st, const RosValue &ref);
     [[nodiscard]] QList<ModelItem *> filtered(const QString &menu,
                                               const QList<QPair<QString, QString>> &filters,
                                               const ScriptExprPtr &where, const QStringList &flags);
@@ -76,9 +86,12 @@ private:
     Scenario &m_scenario;
     QHash<QString, RosValue> &m_globals;
     QList<QHash<QString, RosValue>> m_scopes;
+    QSet<QString> m_declaredGlobals; // globals this script declared with :global
     ModelItem *m_whereItem = nullptr;
     QString m_whereMenu;
     int m_substitution = 0;
+    int m_depth = 0; // nested function calls
+    QList<QPair<QString, QString>> m_patterns; // name~regex filters of the command being run
     int m_cutoff = -1;
     Result m_result;
 };

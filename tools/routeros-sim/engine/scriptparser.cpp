@@ -2,6 +2,8 @@
 
 #include "menuschema.h"
 
+#include <algorithm>
+
 namespace {
 
 const QString kSyntaxError = QStringLiteral("syntax error");
@@ -58,7 +60,8 @@ int unnamedValues(const QString &global)
 {
     static const QHash<QString, int> table = {
             {QStringLiteral("local"), 2}, {QStringLiteral("global"), 2}, {QStringLiteral("set"), 2},
-            {QStringLiteral("pick"), 3},  {QStringLiteral("nothing"), 0}};
+            {QStringLiteral("pick"), 3},  {QStringLiteral("find"), 3},
+            {QStringLiteral("nothing"), 0}};
     return table.value(global, 1);
 }
 
@@ -80,6 +83,8 @@ bool ScriptParser::parse(const QString &text, ScriptBlockPtr *block, QString *er
             m_lineStarts << i + 1;
     m_i = 0;
     m_nesting = 0;
+    m_declared.clear();
+    m_loopCounters.clear();
     try {
         ScriptBlockPtr b = parseBlock(QString(), QChar());
         if (!atEnd())
@@ -101,10 +106,14 @@ void ScriptParser::fail(const QString &what, int at) const
 
 ScriptPos ScriptParser::posAt(int index) const
 {
-    int line = 0;
-    while (line + 1 < m_lineStarts.size() && m_lineStarts.at(line + 1) <= index)
-        ++line;
-    return ScriptPos{line + 1, index - m_lineStarts.at(line) + 1};
+    // Exports run to thousands of lines: find the line by halving.
+    const int line = int(std::upper_bound(m_lineStarts.cbegin(), m_lineStarts.cend(), index)
+                         - m_lineStarts.cbegin())
+            - 1;
+    // The router reads the text as bytes: a column counts the UTF-8 bytes before it.
+    const int start = m_lineStarts.at(line);
+    const int bytes = int(QStringView(m_text).mid(start, index - start).toUtf8().size());
+    return ScriptPos{line + 1, bytes + 1};
 }
 
 QChar ScriptParser::peek(int ahead) const
@@ -153,6 +162,9 @@ ScriptBlockPtr ScriptParser::parseBlock(QString menu, QChar closer)
     auto block = std::make_shared<ScriptBlock>();
     const int savedNesting = m_nesting;
     m_nesting = 0;
+    // A loop's counters belong to its body.
+    m_declared.append(m_loopCounters);
+    m_loopCounters.clear();
     for (;;) {
         while (!atEnd()) {
             const QChar c = peek();
@@ -182,7 +194,34 @@ ScriptBlockPtr ScriptParser::parseBlock(QString menu, QChar closer)
             fail(kExpectedEnd, m_i);
     }
     m_nesting = savedNesting;
+    m_declared.removeLast();
     return block;
+}
+
+bool ScriptParser::isDeclared(const QString &name) const
+{
+    for (const QSet<QString> &scope : m_declared)
+        if (scope.contains(name))
+            return true;
+    return false;
+}
+
+// A word as the console completes it: an exact name, else the one child of the menu (submenu or
+// command) it begins. Only where the command tree lists the menu's children.
+QString ScriptParser::expandWord(const QString &path, const QString &word) const
+{
+    if (m_schema.hasMenu(joinMenu(path, word)) || m_schema.hasCommand(path, word)
+        || m_schema.acceptsAnyArgument(path))
+        return word;
+    QString found;
+    for (const QString &child : m_schema.children(path)) {
+        if (!child.startsWith(word))
+            continue;
+        if (!found.isEmpty())
+            return word;
+        found = child;
+    }
+    return found.isEmpty() ? word : found;
 }
 
 ScriptStatementPtr ScriptParser::parseStatement(QString &menu)
@@ -212,7 +251,37 @@ ScriptStatementPtr ScriptParser::parseStatement(QString &menu)
     }
     if (c == QLatin1Char('/') || c == QLatin1Char('.') || c.isLower() || c.isDigit())
         return parsePathCommand(menu);
+    if (c == QLatin1Char('$'))
+        return parseCall(menu);
     fail(kExpectedCommand, m_i);
+}
+
+ScriptStatementPtr ScriptParser::parseCall(const QString &menu)
+{
+    auto st = std::make_shared<ScriptStatement>();
+    st->kind = ScriptStatement::Kind::Call;
+    st->pos = posAt(m_i);
+    st->menu = menu;
+    st->verb = parseVariable()->text;
+    for (;;) {
+        skipBlanks();
+        if (atTerminator())
+            return st;
+        const int argStart = m_i;
+        ScriptArg arg;
+        arg.pos = posAt(argStart);
+        if (isWordChar(peek()) && peek() != QLatin1Char('.')) {
+            const QString name = readWord();
+            if (peek() == QLatin1Char('=')) {
+                ++m_i;
+                arg.name = name;
+            } else {
+                m_i = argStart;
+            }
+        }
+        arg.value = parseValue(menu);
+        st->args << arg;
+    }
 }
 
 ScriptStatementPtr ScriptParser::parsePathCommand(QString &menu)
@@ -241,11 +310,13 @@ ScriptStatementPtr ScriptParser::parsePathCommand(QString &menu)
         if (atTerminator() || peek() == QLatin1Char('{'))
             break;
         const int wordPos = m_i;
-        const QString word = readWord();
+        QString word = readWord();
         if (word.isEmpty() || !word.at(0).isLower())
             fail(kExpectedCommand, wordPos);
-        const QString sub = joinMenu(path, word);
         const bool followedByValue = peek() == QLatin1Char('=');
+        if (!followedByValue && !m_options.exportMode)
+            word = expandWord(path, word);
+        const QString sub = joinMenu(path, word);
         if (!followedByValue && m_schema.hasMenu(sub)) {
             path = sub;
             pathGiven = true;
@@ -279,6 +350,15 @@ ScriptStatementPtr ScriptParser::parsePathCommand(QString &menu)
             pathGiven = true;
             m_schema.addGenericMenu(path);
             continue;
+        }
+        if (m_schema.acceptsAnyArgument(path) && !followedByValue) {
+            // A menu known to exist whose commands the tree does not list (/log info,
+            // /system script run): the word is its command.
+            st->kind = ScriptStatement::Kind::Command;
+            st->menu = path;
+            st->verb = word;
+            parseArguments(*st, path);
+            return st;
         }
         st->kind = ScriptStatement::Kind::BadCommand;
         st->badWord = word;
@@ -362,12 +442,26 @@ void ScriptParser::parseArguments(ScriptStatement &st, const QString &argMenu)
             return;
         const int argStart = m_i;
         if (isWordChar(peek()) && peek() != QLatin1Char('.')) {
-            const QString name = readWord();
-            if (peek() == QLatin1Char('=')) {
+            QString name = readWord();
+            if (name == QLatin1String("where") && filters && peek() == QLatin1Char('='))
+                ++m_i; // where=expression reads as where expression
+            const bool regex = filters && peek() == QLatin1Char('~');
+            if (peek() == QLatin1Char('=') || regex) {
                 const int equals = m_i;
                 bool known = m_options.exportMode
                         || m_schema.acceptsArgument(argMenu, command, name)
                         || (filters && acceptsFind(argMenu, name));
+                if (!known && !filters) {
+                    // An argument name may be shortened as long as it stays unique.
+                    QStringList candidates;
+                    for (const QString &a : m_schema.arguments(argMenu, command))
+                        if (a.startsWith(name))
+                            candidates << a;
+                    if (candidates.size() == 1) {
+                        name = candidates.first();
+                        known = true;
+                    }
+                }
                 if (!known && !m_options.unknownArgumentAtRun)
                     fail(kExpectedEnd, argStart);
                 if (!known && st.badParameter.isEmpty()) {
@@ -383,12 +477,13 @@ void ScriptParser::parseArguments(ScriptStatement &st, const QString &argMenu)
                 }
                 ScriptArg arg;
                 arg.name = name;
+                arg.regex = regex;
                 arg.pos = posAt(argStart);
                 arg.equalsPos = posAt(equals);
                 if (atTerminator() || peek() == QLatin1Char(' ') || peek() == QLatin1Char('\t'))
                     arg.value = std::make_shared<ScriptExpr>();
                 else
-                    arg.value = parseValue(argMenu);
+                    arg.value = parseValue(argMenu, name == QLatin1String("do"));
                 st.args << arg;
                 continue;
             }
@@ -396,12 +491,14 @@ void ScriptParser::parseArguments(ScriptStatement &st, const QString &argMenu)
                 skipBlanks();
                 if (atTerminator())
                     fail(QStringLiteral("missing value for where"), m_i);
-                ++m_nesting;
                 st.where = parseExpression(argMenu, 0);
-                --m_nesting;
                 continue;
             }
+            // Where the command tree does not describe the menu, a bare word is an item
+            // reference (`set 0`, `set wlan1`) except for the listing commands' flags.
+            const bool generic = m_schema.acceptsAnyArgument(argMenu);
             const bool flag = m_schema.acceptsArgument(argMenu, command, name)
+                    && (!generic || filters || command == QLatin1String("export"))
                     && name != QLatin1String("numbers") && name != QLatin1String("number")
                     && name != QLatin1String("value-name");
             if (flag) {
@@ -418,6 +515,7 @@ void ScriptParser::parseArguments(ScriptStatement &st, const QString &argMenu)
         ScriptArg arg;
         arg.pos = posAt(argStart);
         arg.value = parseValue(argMenu);
+        arg.raw = m_text.mid(argStart, m_i - argStart).simplified();
         st.args << arg;
     }
 }
@@ -429,24 +527,18 @@ ScriptStatementPtr ScriptParser::parseGlobal(const QString &name, int namePos, c
     st->verb = name;
     st->menu = menu;
     st->pos = posAt(namePos);
-    static const QStringList implemented = {
-            QStringLiteral("put"),    QStringLiteral("local"),   QStringLiteral("global"),
-            QStringLiteral("set"),    QStringLiteral("do"),      QStringLiteral("if"),
-            QStringLiteral("foreach"), QStringLiteral("for"),    QStringLiteral("while"),
-            QStringLiteral("len"),    QStringLiteral("error"),   QStringLiteral("typeof"),
-            QStringLiteral("tostr"),  QStringLiteral("toarray"), QStringLiteral("pick"),
-            QStringLiteral("delay"),  QStringLiteral("return"),  QStringLiteral("nothing"),
-            QStringLiteral("onerror")};
-    // The command tree names every global command with arguments, so one it lacks is missing
-    // from that version (:onerror before 7.13); :nothing takes no arguments and is not listed.
-    const bool inVersion = m_schema.isGlobalCommand(name) || name == QLatin1String("nothing");
-    if (!implemented.contains(name) || !inVersion) {
+    // The command tree and the list of other global commands name every one the version has,
+    // so one they lack is missing from it (:onerror before 7.13, :range before 7.17).
+    if (!m_schema.isGlobalCommand(name)) {
         st->kind = ScriptStatement::Kind::BadCommand;
         st->badWord = name;
         st->badPos = posAt(namePos);
         skipStatement();
         return st;
     }
+    const bool declares = name == QLatin1String("local") || name == QLatin1String("global");
+    // Loop counters and the error variable of :onerror are declared by their command.
+    const bool loop = name == QLatin1String("foreach") || name == QLatin1String("for");
     int unnamed = 0;
     for (;;) {
         skipBlanks();
@@ -457,30 +549,65 @@ ScriptStatementPtr ScriptParser::parseGlobal(const QString &name, int namePos, c
             const QString argName = readWord();
             if (peek() == QLatin1Char('=')) {
                 // Each global command has its own argument names: :if has no on-error, :do no else.
-                if (!m_schema.globalArguments(name).contains(argName))
+                if (!m_schema.globalArguments(name).contains(argName)
+                    && !m_schema.acceptsAnyGlobalArgument(name))
                     fail(kExpectedEnd, argStart);
                 ++m_i;
                 skipBlanks();
                 ScriptArg arg;
                 arg.name = argName;
                 arg.pos = posAt(argStart);
-                arg.value = parseValue(menu);
+                const bool code = argName == QLatin1String("do")
+                        || argName == QLatin1String("on-error") || argName == QLatin1String("else")
+                        || argName == QLatin1String("command")
+                        || (argName == QLatin1String("in") && name == QLatin1String("onerror"));
+                arg.value = parseValue(menu, code);
                 st->args << arg;
                 continue;
             }
             m_i = argStart;
         }
-        if (++unnamed > unnamedValues(name))
+        if (++unnamed > unnamedValues(name) && !m_schema.acceptsAnyGlobalArgument(name))
             fail(kExpectedEnd, argStart);
+        // The name a variable command declares or sets is a plain name, never $name.
+        const bool namesOne = declares || name == QLatin1String("set");
+        if (unnamed == 1 && namesOne && peek() == QLatin1Char('$'))
+            fail(kSyntaxError, argStart);
         ScriptArg arg;
         arg.pos = posAt(argStart);
-        arg.value = parseValue(menu);
+        arg.value = parseValue(menu, name == QLatin1String("do") && unnamed == 1);
         st->args << arg;
+        if (unnamed == 1 && arg.value->kind == ScriptExpr::Kind::Word) {
+            const QStringList names = arg.value->text.split(QLatin1Char(','));
+            if (loop)
+                m_loopCounters = QSet<QString>(names.cbegin(), names.cend());
+            else if (name == QLatin1String("onerror"))
+                m_declared.last().insert(names.first());
+        }
+        if (unnamed == 1 && name == QLatin1String("set")) {
+            // RouterOS compiles :set only against a variable declared in reach (:local,
+            // :global); ($array->key) sets an element of one.
+            const ScriptExpr *target = arg.value.get();
+            while (target->kind == ScriptExpr::Kind::Binary && target->text == QLatin1String("->"))
+                target = target->a.get();
+            const QString variable = target->kind == ScriptExpr::Kind::Word ? target->text
+                    : target->kind == ScriptExpr::Kind::Variable              ? target->text
+                                                                             : QString();
+            if (!isDeclared(variable))
+                fail(kSyntaxError, argStart);
+        }
+    }
+    if (declares && !st->args.isEmpty() && st->args.first().name.isEmpty()) {
+        const ScriptExpr &first = *st->args.first().value;
+        if (first.kind == ScriptExpr::Kind::Word)
+            m_declared.last().insert(first.text);
+        else if (first.kind == ScriptExpr::Kind::Quoted && first.parts.size() == 1)
+            m_declared.last().insert(first.parts.first()->text);
     }
     return st;
 }
 
-ScriptExprPtr ScriptParser::parseValue(const QString &menu)
+ScriptExprPtr ScriptParser::parseValue(const QString &menu, bool code)
 {
     const QChar c = peek();
     if (c == QLatin1Char('"'))
@@ -489,8 +616,18 @@ ScriptExprPtr ScriptParser::parseValue(const QString &menu)
         return parseSubstitution(menu);
     if (c == QLatin1Char('$'))
         return parseVariable();
-    if (c == QLatin1Char('{'))
-        return parseBlockValue(menu);
+    if (c == QLatin1Char('{')) {
+        // Braces that open with a command (:put, /ip ...) hold code wherever they stand
+        // (:execute {/log info x}); otherwise they are an array.
+        int at = m_i + 1;
+        while (at < m_text.size() && m_text.at(at).isSpace())
+            ++at;
+        const QChar first = at < m_text.size() ? m_text.at(at) : QChar();
+        const QChar second = at + 1 < m_text.size() ? m_text.at(at + 1) : QChar();
+        const bool statement = first == QLatin1Char('/')
+                || (first == QLatin1Char(':') && second.isLetter());
+        return code || statement ? parseBlockValue(menu) : parseArrayLiteral(menu);
+    }
     if (c == QLatin1Char('(')) {
         ++m_i;
         ++m_nesting;
@@ -527,6 +664,67 @@ ScriptExprPtr ScriptParser::parseBareWord()
     if (m_i == start)
         fail(kSyntaxError, m_i);
     e->text = text;
+    return e;
+}
+
+ScriptExprPtr ScriptParser::parseArrayLiteral(const QString &menu)
+{
+    auto e = std::make_shared<ScriptExpr>();
+    e->kind = ScriptExpr::Kind::Array;
+    e->pos = posAt(m_i);
+    // {} alone is no value; inside ( ) it is the empty array.
+    const bool enclosed = m_nesting > 0;
+    ++m_i;
+    ++m_nesting;
+    for (;;) {
+        skipBlanks();
+        if (atEnd())
+            fail(kMissingBrace, m_i);
+        if (peek() == QLatin1Char('}'))
+            break;
+        QString key;
+        const int elementStart = m_i;
+        if (isWordChar(peek())) {
+            const QString word = readWord();
+            if (peek() == QLatin1Char('=') && !word.isEmpty()) {
+                key = word;
+                ++m_i;
+            } else {
+                m_i = elementStart;
+            }
+        } else if (peek() == QLatin1Char('"')) {
+            // {"a"=1}: a quoted key; a quoted value stands alone.
+            const ScriptExprPtr quoted = parseQuoted(menu);
+            const bool plain = std::all_of(
+                    quoted->parts.cbegin(), quoted->parts.cend(),
+                    [](const ScriptExprPtr &p) { return p->kind == ScriptExpr::Kind::Text; });
+            if (peek() == QLatin1Char('=') && plain) {
+                for (const ScriptExprPtr &p : quoted->parts)
+                    key += p->text;
+                ++m_i;
+            } else {
+                m_i = elementStart;
+            }
+        }
+        skipBlanks();
+        if (peek() == QLatin1Char(';') || peek() == QLatin1Char('}')) {
+            e->parts << std::make_shared<ScriptExpr>();
+        } else {
+            e->parts << parseExpression(menu, 0);
+        }
+        e->keys << key;
+        skipBlanks();
+        if (peek() == QLatin1Char(';')) {
+            ++m_i;
+            continue;
+        }
+        if (peek() != QLatin1Char('}'))
+            fail(kSyntaxError, m_i);
+    }
+    ++m_i;
+    --m_nesting;
+    if (e->parts.isEmpty() && !enclosed)
+        fail(kSyntaxError, m_i);
     return e;
 }
 
@@ -677,9 +875,10 @@ QString ScriptParser::peekOperator(int *level) const
     static const struct {
         const char *op;
         int level;
-    } ops[] = {{"||", 0}, {"&&", 1}, {"!=", 2}, {"<=", 2}, {">=", 2}, {"->", 5}, {"=", 2},
-               {"<", 2},  {">", 2},  {"~", 2},  {".", 3},  {",", 3},  {"+", 3},  {"-", 3},
-               {"*", 4},  {"/", 4},  {"%", 4}};
+    } ops[] = {{"||", 0}, {"&&", 1}, {"<<", 4}, {">>", 4}, {"!=", 2}, {"<=", 2}, {">=", 2},
+               {"->", 5}, {"=", 2},  {"<", 2},  {">", 2},  {"~", 2},  {".", 3},  {",", 3},
+               {"+", 3},  {"-", 3},  {"&", 3},  {"|", 3},  {"^", 3},  {"*", 4},  {"/", 4},
+               {"%", 4}};
     for (const auto &o : ops) {
         const QLatin1String op(o.op);
         if (QStringView(m_text).mid(m_i).startsWith(op)) {
@@ -745,7 +944,7 @@ ScriptExprPtr ScriptParser::parseUnary(const QString &menu)
         return u;
     }
     if (c == QLatin1Char('"') || c == QLatin1Char('[') || c == QLatin1Char('$')
-        || c == QLatin1Char('('))
+        || c == QLatin1Char('(') || c == QLatin1Char('{'))
         return parseValue(menu);
     auto e = std::make_shared<ScriptExpr>();
     e->kind = ScriptExpr::Kind::Word;
@@ -755,9 +954,13 @@ ScriptExprPtr ScriptParser::parseUnary(const QString &menu)
         ++m_i;
     while (!atEnd()) {
         const QChar w = peek();
-        const bool joins = (w == QLatin1Char('.') || w == QLatin1Char('/') || w == QLatin1Char(':')
-                            || w == QLatin1Char('-'))
-                && m_i > start && peek(1).isLetterOrNumber();
+        // IPv6 addresses join with "::", also at their start (::1).
+        const bool colons = w == QLatin1Char(':')
+                && (peek(1) == QLatin1Char(':') || (m_i > start && peek(-1) == QLatin1Char(':')));
+        const bool joins = colons
+                || ((w == QLatin1Char('.') || w == QLatin1Char('/') || w == QLatin1Char(':')
+                     || w == QLatin1Char('-'))
+                    && m_i > start && peek(1).isLetterOrNumber());
         if (w.isLetterOrNumber() || w == QLatin1Char('_') || w == QLatin1Char('*') || joins)
             ++m_i;
         else

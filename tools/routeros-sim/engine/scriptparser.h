@@ -3,6 +3,7 @@
 #include "scriptast.h"
 
 #include <QHash>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 
@@ -42,12 +43,17 @@ private:
     ScriptBlockPtr parseBlock(QString menu, QChar closer);
     ScriptStatementPtr parseStatement(QString &menu);
     ScriptStatementPtr parsePathCommand(QString &menu);
+    ScriptStatementPtr parseCall(const QString &menu);
     ScriptStatementPtr parseGlobal(const QString &name, int namePos, const QString &menu);
     void parseArguments(ScriptStatement &st, const QString &argMenu);
     void skipStatement();
     [[nodiscard]] bool acceptsFind(const QString &menu, const QString &name) const;
 
-    ScriptExprPtr parseValue(const QString &menu);
+    // code: a { } here is a block of statements (do=, on-error=), elsewhere an array.
+    ScriptExprPtr parseValue(const QString &menu, bool code = false);
+    ScriptExprPtr parseArrayLiteral(const QString &menu);
+    [[nodiscard]] bool isDeclared(const QString &name) const;
+    [[nodiscard]] QString expandWord(const QString &path, const QString &word) const;
     ScriptExprPtr parseQuoted(const QString &menu);
     ScriptExprPtr parseSubstitution(const QString &menu);
     ScriptExprPtr parseVariable();
@@ -63,4 +69,7 @@ private:
     QList<int> m_lineStarts;
     int m_i = 0;
     int m_nesting = 0; // inside [ ] or ( ): line ends are blanks there
+    // Variables declared so far, one set per open block: :set needs a declaration in reach.
+    QList<QSet<QString>> m_declared;
+    QSet<QString> m_loopCounters; // declared in the next block, the loop's body
 };

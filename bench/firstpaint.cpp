@@ -1,0 +1,58 @@
+// One start-up of a window, for the start-up benchmark: prints "painted" once the first frame of
+// the window has been painted, then keeps running until it is killed. Built twice: with the
+// product's window and identity, and with a bare window of the same size.
+#include <QApplication>
+#include <QTimer>
+
+#include <cstdio>
+
+#ifdef QUILLMOR_BENCH_APP
+#include "appidentity.h"
+#include "ui/mainwindow.h"
+#else
+#include <QMainWindow>
+#endif
+
+namespace {
+
+class FirstPaintReporter final : public QObject
+{
+public:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (!m_seen && event->type() == QEvent::Paint) {
+            m_seen = true;
+            // The zero timer runs once the whole frame this paint belongs to has been flushed.
+            QTimer::singleShot(0, [] {
+                std::fputs("painted\n", stdout);
+                std::fflush(stdout);
+                // A profiler run (valgrind) wants the program to end by itself.
+                if (qEnvironmentVariableIsSet("QUILLMOR_BENCH_QUIT"))
+                    QCoreApplication::quit();
+            });
+        }
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    bool m_seen = false;
+};
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QApplication app(argc, argv);
+    FirstPaintReporter reporter;
+    app.installEventFilter(&reporter);
+#ifdef QUILLMOR_BENCH_APP
+    applyApplicationIdentity(app);
+    MainWindow window;
+#else
+    QApplication::setStyle(QStringLiteral("Fusion"));
+    QMainWindow window;
+    window.resize(980, 720);
+#endif
+    window.show();
+    return QApplication::exec();
+}
