@@ -39,6 +39,11 @@ const QString kNoSessionToken =
 const QString kBadRouterId =
     QStringLiteral("Quillmor returned a router id this app does not understand.");
 const QString kEmptyAssist = QStringLiteral("Quillmor AI returned an empty answer.");
+const QString kUnsafeApiKey = QStringLiteral(
+    "The Quillmor API key holds a line end or another control character. Correct apiKey in "
+    "quillmor.ini, then open this app again.");
+const QString kUnsafeToken = QStringLiteral(
+    "Quillmor sent a session token with a line end or another control character. Sign in again.");
 
 // A body shown to the user must be short and must not be a web page.
 constexpr int kMaxShownBodyLength = 179;
@@ -53,6 +58,16 @@ constexpr int kFetchRouterTimeoutMs = 15000;
 constexpr int kDefaultTimeoutMs = 20000;
 constexpr int kInstallHotspotTimeoutMs = 90000;
 constexpr int kAssistTimeoutMs = 30000;
+
+// A line end in a header value would end the header and let the rest of the value add its own.
+bool fitsInHeader(const QString &value)
+{
+    for (const QChar unit : value) {
+        if (unit.unicode() < 0x20 || unit.unicode() == 0x7f)
+            return false;
+    }
+    return true;
+}
 
 void setError(QString *error, const QString &message)
 {
@@ -194,6 +209,11 @@ bool QuillmorApi::hasApiKey() const
     return !m_apiKey.isEmpty();
 }
 
+QString QuillmorApi::apiKeyProblem() const
+{
+    return fitsInHeader(m_apiKey) ? QString() : kUnsafeApiKey;
+}
+
 QString QuillmorApi::firstText(const QJsonObject &object, const QStringList &keys)
 {
     for (const QString &key : keys) {
@@ -217,6 +237,10 @@ ApiReply QuillmorApi::request(const QString &method, const QString &path, const 
     }
     if (m_cancelCheck && m_cancelCheck()) {
         result.message = kCancelled;
+        return result;
+    }
+    if (!fitsInHeader(m_apiKey) || !fitsInHeader(m_token)) {
+        result.message = fitsInHeader(m_apiKey) ? kUnsafeToken : kUnsafeApiKey;
         return result;
     }
 
@@ -335,6 +359,10 @@ bool QuillmorApi::verifyCode(const QString &accountNumber, const QString &code,
         firstText(answer, {QStringLiteral("token"), QStringLiteral("access_token")});
     if (token.isEmpty()) {
         setError(error, kNoSessionToken);
+        return false;
+    }
+    if (!fitsInHeader(token)) {
+        setError(error, kUnsafeToken);
         return false;
     }
 

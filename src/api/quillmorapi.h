@@ -39,6 +39,8 @@ public:
     void setToken(const QString &token);
     [[nodiscard]] QString baseUrl() const;
     [[nodiscard]] bool hasApiKey() const;
+    // The sentence to show when the API key cannot be sent as a header value; empty when it can.
+    [[nodiscard]] QString apiKeyProblem() const;
 
     [[nodiscard]] static QString firstText(const QJsonObject &object, const QStringList &keys);
 

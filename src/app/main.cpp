@@ -1,4 +1,5 @@
 #include "appidentity.h"
+#include "quitsignals.h"
 #include "ui/mainwindow.h"
 
 #include <QApplication>
@@ -10,6 +11,7 @@ int main(int argc, char *argv[])
     int exitCode = 0;
     {
         MainWindow window;
+        closeOnQuitSignals(&window);
         window.show();
         exitCode = QApplication::exec();
     }

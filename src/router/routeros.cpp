@@ -1,6 +1,7 @@
 #include "routeros.h"
 
 #include <QRegularExpression>
+#include <QSet>
 #include <QStringList>
 
 int MarkerMap::count(const QString &key) const
@@ -40,12 +41,20 @@ bool hasRouterOsError(const QString &text)
 QString redactSecrets(const QString &text)
 {
     // The literal may hold \" and \\ as quoteRouterOs writes them; the whole literal is masked so
-    // that no tail of the secret survives the first escaped quote.
-    static const QRegularExpression password(QStringLiteral(R"(password="(?:[^"\\]|\\.)*")"));
-    static const QRegularExpression privateKey(QStringLiteral(R"(private-key="(?:[^"\\]|\\.)*")"));
+    // that no tail of the secret survives the first escaped quote. A literal cut off before its
+    // closing quote (a shortened message) is masked up to the end of the text. An unquoted value
+    // runs up to the next blank, as RouterOS reads it.
+    static const QRegularExpression password(
+            QStringLiteral(R"(password="(?:[^"\\]|\\[\s\S]?)*"?)"));
+    static const QRegularExpression privateKey(
+            QStringLiteral(R"(private-key="(?:[^"\\]|\\[\s\S]?)*"?)"));
+    static const QRegularExpression barePassword(QStringLiteral(R"(password=(?!")\S+)"));
+    static const QRegularExpression barePrivateKey(QStringLiteral(R"(private-key=(?!")\S+)"));
     QString shown = text;
     shown.replace(password, QStringLiteral("password=\"***\""));
     shown.replace(privateKey, QStringLiteral("private-key=\"***\""));
+    shown.replace(barePassword, QStringLiteral("password=***"));
+    shown.replace(barePrivateKey, QStringLiteral("private-key=***"));
     return shown;
 }
 
@@ -65,9 +74,41 @@ QString quoteRouterOs(const QString &value)
     return quoted;
 }
 
-MarkerMap parseMarkers(const QString &text)
+namespace {
+
+const QRegularExpression &markerLineBreaks()
 {
     static const QRegularExpression lineBreaks(QStringLiteral("[\r\n]+"));
+    return lineBreaks;
+}
+
+} // namespace
+
+QString repeatedMarker(const QString &text)
+{
+    static const QSet<QString> listKeys{QStringLiteral("QM_FAIL"), QStringLiteral("QM_PROFILE"),
+                                        QStringLiteral("QM_DIR"), QStringLiteral("QM_OVERRIDE"),
+                                        QStringLiteral("QM_DNS"), QStringLiteral("QM_SERVER")};
+    QSet<QString> seen;
+    const QStringList lines = text.split(markerLineBreaks());
+    for (const QString &rawLine : lines) {
+        const QString line = rawLine.trimmed();
+        const qsizetype equals = line.indexOf(QLatin1Char('='));
+        if (!line.startsWith(QLatin1String("QM_")) || equals < 0)
+            continue;
+        const QString key = line.left(equals);
+        if (listKeys.contains(key))
+            continue;
+        if (seen.contains(key))
+            return key;
+        seen.insert(key);
+    }
+    return {};
+}
+
+MarkerMap parseMarkers(const QString &text)
+{
+    const QRegularExpression &lineBreaks = markerLineBreaks();
     MarkerMap markers;
     const QStringList lines = text.split(lineBreaks);
     for (const QString &rawLine : lines) {

@@ -23,6 +23,12 @@ private:
 [[nodiscard]] QString quoteRouterOs(const QString &value);
 [[nodiscard]] MarkerMap parseMarkers(const QString &text);
 
+// The first marker key (prefix included) that two lines of the text print, or an empty string.
+// Keys that a script prints once per item (failed steps, hotspot profiles and servers) may repeat. A router
+// that lets its own values (an identity, a comment) hold a line end could otherwise print a second
+// copy of a marker and have it believed.
+[[nodiscard]] QString repeatedMarker(const QString &text);
+
 // The verdict on one finished ssh run of a script step: true when the step succeeded. On failure
 // *failure (when not null) receives the sentence to log and report; on success it is left alone.
 [[nodiscard]] bool judgeScriptRun(bool executed, const QString &output, const QString &executeError,

@@ -208,6 +208,8 @@ void RouterTask::run()
 {
     auto client = std::make_unique<SshClient>();
     client->setCancelFlag(&m_cancelRequested, m_waker.get());
+    connect(client.get(), &SshClient::hostKeyForgotten, this, &RouterTask::logLine,
+            Qt::DirectConnection);
 
     emit logLine(QStringLiteral("Signing in to the router..."));
     QString error;

@@ -7,6 +7,8 @@ namespace {
 const char kCancelled[] = "Cancelled.";
 const char kNotAccepted[] = "The router did not accept the command.";
 const char kStepFailed[] = "%1 failed.";
+const char kRepeatedMarker[] = "The router's answer repeats a value it should give once, so it was not "
+                               "trusted.";
 constexpr int kShownLimit = 500;
 
 } // namespace
@@ -16,7 +18,9 @@ bool judgeScriptRun(bool executed, const QString &output, const QString &execute
 {
     const QString shown = redactSecrets(output).trimmed();
     QString text;
-    if (executed) {
+    if (executed && !repeatedMarker(output).isEmpty()) {
+        text = QString::fromLatin1(kRepeatedMarker);
+    } else if (executed) {
         if (shown.contains(QLatin1String("QM_DONE=1"))) {
             if (!shown.contains(QLatin1String("QM_FAIL=")))
                 return true;

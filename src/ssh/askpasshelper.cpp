@@ -7,8 +7,10 @@
 #include <QMutex>
 #include <QMutexLocker>
 #include <QProcess>
-#include <QSaveFile>
 #include <QStandardPaths>
+#include <QTemporaryFile>
+
+#include "childprocess.h"
 
 namespace {
 
@@ -20,7 +22,6 @@ const char BuildFailedText[] = "Could not build the router sign-in helper.";
 constexpr int CompilerStartMs = 8000;
 constexpr int CompilerFinishMs = 30000;
 constexpr int MaxDetailLength = 300;
-constexpr int MaxAncestorSteps = 6;
 
 const char HelperSource[] = "using System;\r\n"
                             "using System.Text;\r\n"
@@ -66,57 +67,82 @@ bool fail(QString *error, const QString &text)
     return false;
 }
 
+// The data folder holds the helper that ssh runs with the password: only its owner may change it.
+bool restrictToOwner(const QString &folder)
+{
+#ifdef Q_OS_UNIX
+    return QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner
+                                                 | QFileDevice::ExeOwner);
+#else
+    Q_UNUSED(folder);
+    return true;
+#endif
+}
+
 } // namespace
 
 QString findAskpassHelperNear(const QString &applicationDir)
 {
-    const QString name = askpassHelperFileName();
-    QStringList folders{applicationDir};
-    QDir dir(folders.constFirst());
-    for (int step = 0; step < MaxAncestorSteps && dir.cdUp(); ++step)
-        folders.append(dir.absolutePath());
-
-    for (const QString &folder : folders) {
-        const QDir candidate(folder);
-        const QString own = candidate.filePath(name);
-        if (QFileInfo::exists(own))
-            return QFileInfo(own).absoluteFilePath();
-        const QString inTools = candidate.filePath(QStringLiteral("tools/") + name);
-        if (QFileInfo::exists(inTools))
-            return QFileInfo(inTools).absoluteFilePath();
+    // Only the program's own folders: any folder above it may be one that every local user can
+    // write (an archive unpacked below /tmp), and the helper is handed the router password.
+    const QDir dir(applicationDir);
+    const QStringList candidates{askpassHelperFileName(),
+                                 QStringLiteral("tools/") + askpassHelperFileName()};
+    for (const QString &relative : candidates) {
+        const QString candidate = dir.filePath(relative);
+        if (QFileInfo::exists(candidate))
+            return QFileInfo(candidate).absoluteFilePath();
     }
     return {};
 }
 
 namespace {
 
-#ifndef Q_OS_WIN
-bool writeHelperScript(const QString &path, QString *error)
+// A file of our own with a name no other copy of the app uses, in the data folder; the caller
+// renames it into place or removes it.
+QString reserveTemporaryName(const QDir &dataDir, const QString &pattern)
 {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)
-        || file.write(HelperScript) != qint64(sizeof HelperScript - 1) || !file.commit()) {
+    QTemporaryFile file(dataDir.filePath(pattern));
+    file.setAutoRemove(false);
+    if (!file.open())
+        return {};
+    return file.fileName();
+}
+
+// Moves a finished helper into place. When another copy of the app was quicker, its helper is the
+// same program and is kept; ours is dropped.
+bool moveIntoPlace(const QString &temporaryPath, const QString &helperPath)
+{
+    if (QFile::rename(temporaryPath, helperPath))
+        return true;
+    QFile::remove(temporaryPath);
+    return QFileInfo::exists(helperPath);
+}
+
+#ifndef Q_OS_WIN
+bool writeHelperScript(const QDir &dataDir, const QString &path, QString *error)
+{
+    const QString temporaryPath = reserveTemporaryName(dataDir, QStringLiteral("askpass-XXXXXX"));
+    if (temporaryPath.isEmpty())
+        return fail(error, QString::fromLatin1(PrepareFailedText));
+    QFile file(temporaryPath);
+    const bool written = file.open(QIODevice::WriteOnly | QIODevice::Truncate)
+            && file.write(HelperScript) == qint64(sizeof HelperScript - 1) && file.flush()
+            && file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner
+                                   | QFileDevice::ExeOwner);
+    file.close();
+    if (!written) {
+        QFile::remove(temporaryPath);
         return fail(error, QString::fromLatin1(PrepareFailedText));
     }
-    if (!QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner
-                                             | QFileDevice::ExeOwner)) {
-        QFile::remove(path);
+    if (!moveIntoPlace(temporaryPath, path))
         return fail(error, QString::fromLatin1(PrepareFailedText));
-    }
     return true;
 }
 #endif
 
 bool compileHelper(const QDir &dataDir, const QString &helperPath, QString *error)
 {
-    const QString sourcePath = dataDir.absoluteFilePath(QStringLiteral("askpass.cs"));
-    QFile source(sourcePath);
-    if (!source.open(QIODevice::WriteOnly | QIODevice::Truncate)
-        || source.write(HelperSource) != qint64(sizeof HelperSource - 1)) {
-        return fail(error, QString::fromLatin1(PrepareFailedText));
-    }
-    source.close();
-
     QString compiler;
     for (const QString &location : askpassCompilerLocations()) {
         if (QFileInfo::exists(location)) {
@@ -127,15 +153,39 @@ bool compileHelper(const QDir &dataDir, const QString &helperPath, QString *erro
     if (compiler.isEmpty())
         return fail(error, QString::fromLatin1(CompilerMissingText));
 
+    const QString sourcePath = reserveTemporaryName(dataDir, QStringLiteral("askpass-XXXXXX.cs"));
+    const QString outputPath = reserveTemporaryName(dataDir, QStringLiteral("askpass-XXXXXX.exe"));
+    QFile source(sourcePath);
+    if (sourcePath.isEmpty() || outputPath.isEmpty()
+        || !source.open(QIODevice::WriteOnly | QIODevice::Truncate)
+        || source.write(HelperSource) != qint64(sizeof HelperSource - 1)) {
+        QFile::remove(sourcePath);
+        QFile::remove(outputPath);
+        return fail(error, QString::fromLatin1(PrepareFailedText));
+    }
+    source.close();
+    // The compiler only writes a program where there is none yet.
+    QFile::remove(outputPath);
+
     QProcess process;
+    prepareChildProcess(process);
+    process.setProcessEnvironment(childEnvironment(QProcessEnvironment::systemEnvironment()));
     process.start(compiler, {QStringLiteral("/nologo"), QStringLiteral("/optimize+"),
-                             QStringLiteral("/target:exe"), QStringLiteral("/out:") + helperPath,
+                             QStringLiteral("/target:exe"), QStringLiteral("/out:") + outputPath,
                              sourcePath});
     const bool ok = process.waitForStarted(CompilerStartMs)
             && process.waitForFinished(CompilerFinishMs) && process.exitCode() == 0
-            && QFileInfo::exists(helperPath);
-    if (ok)
-        return true;
+            && QFileInfo::exists(outputPath);
+    if (process.state() != QProcess::NotRunning) {
+        process.kill();
+        process.waitForFinished(CompilerStartMs);
+    }
+    QFile::remove(sourcePath);
+    if (ok) {
+        if (moveIntoPlace(outputPath, helperPath))
+            return true;
+        return fail(error, QString::fromLatin1(PrepareFailedText));
+    }
 
     QString detail = QString::fromLocal8Bit(process.readAllStandardError()).trimmed();
     if (detail.isEmpty())
@@ -144,14 +194,9 @@ bool compileHelper(const QDir &dataDir, const QString &helperPath, QString *erro
     if (!detail.isEmpty())
         text += QLatin1Char(' ') + detail.left(MaxDetailLength);
 
-    // A compiler that was stopped or failed half way may leave a broken program behind; since a
-    // helper that exists is never rebuilt, it would turn every later sign-in into a refused
-    // password.
-    if (process.state() != QProcess::NotRunning) {
-        process.kill();
-        process.waitForFinished(CompilerStartMs);
-    }
-    QFile::remove(helperPath);
+    // A compiler that was stopped or failed half way may leave a broken program behind; it is ours
+    // alone, under its temporary name, so removing it never touches another copy's helper.
+    QFile::remove(outputPath);
     return fail(error, text);
 }
 
@@ -194,7 +239,8 @@ QString prepareAskpassHelper(QString *error)
         return found;
 
     const QString dataPath = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
-    if (dataPath.isEmpty() || !QDir(dataPath).mkpath(QStringLiteral("."))) {
+    if (dataPath.isEmpty() || !QDir(dataPath).mkpath(QStringLiteral("."))
+        || !restrictToOwner(dataPath)) {
         fail(error, QString::fromLatin1(PrepareFailedText));
         return {};
     }
@@ -207,7 +253,7 @@ QString prepareAskpassHelper(QString *error)
     const bool built = compileHelper(dataDir, helperPath, error);
 #else
     const bool built = compilerLocationsReplaced() ? compileHelper(dataDir, helperPath, error)
-                                                   : writeHelperScript(helperPath, error);
+                                                   : writeHelperScript(dataDir, helperPath, error);
 #endif
     return built ? helperPath : QString();
 }

@@ -2,6 +2,8 @@
 
 #include "askpasshelper.h"
 #include "cancelwaker.h"
+#include "childprocess.h"
+#include "router/routeros.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -10,10 +12,6 @@
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTimer>
-
-#ifdef Q_OS_UNIX
-#include <unistd.h>
-#endif
 
 struct SshSession
 {
@@ -74,6 +72,8 @@ const PhraseText FailurePhrases[] = {
 };
 
 const char ChangedHostKeyPhrase[] = "remote host identification has changed";
+const char ForgotHostKeyText[] =
+        "The router at %1 showed a new host key. The old key was forgotten and the new one trusted.";
 
 bool fail(QString *error, const QString &text)
 {
@@ -85,20 +85,6 @@ bool fail(QString *error, const QString &text)
 bool cancelled(const std::atomic_bool *flag)
 {
     return flag && flag->load();
-}
-
-// ssh must never find a console to ask on: no window on Windows, no controlling terminal on Unix.
-void prepareChild(QProcess &process)
-{
-#ifdef Q_OS_WIN
-    process.setCreateProcessArgumentsModifier([](QProcess::CreateProcessArguments *args) {
-        args->flags |= 0x08000000; // CREATE_NO_WINDOW
-    });
-#elif defined(Q_OS_UNIX)
-    process.setChildProcessModifier([] { ::setsid(); });
-#else
-    Q_UNUSED(process);
-#endif
 }
 
 QString sshKeygenProgram()
@@ -127,11 +113,24 @@ bool forgetHostKey(const QString &host, quint16 port, const QString &knownHostsP
                                      : QStringLiteral("[%1]:%2").arg(host).arg(port);
     QProcess process;
     process.setProcessChannelMode(QProcess::SeparateChannels);
-    prepareChild(process);
+    process.setProcessEnvironment(childEnvironment(QProcessEnvironment::systemEnvironment()));
+    prepareChildProcess(process);
     process.start(sshKeygenProgram(),
                   {QStringLiteral("-R"), entry, QStringLiteral("-f"), knownHostsPath});
     return process.waitForStarted(StartTimeoutMs) && process.waitForFinished(KeygenTimeoutMs)
             && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
+}
+
+// Only a line that begins with the marker counts: a device that echoes the command, or prints the
+// marker inside some other text, is not a MikroTik that ran the probe.
+bool answersAsMikroTik(const QString &probeOutput)
+{
+    const QStringList lines = probeOutput.split(QLatin1Char('\n'));
+    for (const QString &line : lines) {
+        if (line.startsWith(QLatin1String(IdentityMarker)))
+            return true;
+    }
+    return false;
 }
 
 enum class RunEnd { Finished, NotStarted, Cancelled, TimedOut };
@@ -151,7 +150,7 @@ SshRun runSsh(const SshSession &session, const QString &script, int timeoutMs)
     process.setProcessEnvironment(sshEnvironment(QProcessEnvironment::systemEnvironment(),
                                                  session.password, session.askpassPath));
     process.setProcessChannelMode(QProcess::SeparateChannels);
-    prepareChild(process);
+    prepareChildProcess(process);
     process.start(locateSsh(),
                   sshArguments(session.host, session.port, session.user, sshKnownHostsPath(),
                                script),
@@ -215,8 +214,12 @@ QStringList sshArguments(const QString &host, quint16 port, const QString &user,
                          const QString &knownHostsPath, const QString &script)
 {
     const QString o = QStringLiteral("-o");
+    // ssh splits the value at blanks and expands "%" sequences in it; a user folder such as
+    // "C:/Users/Ana Silva" needs the quotes.
+    QString knownHosts = knownHostsPath;
+    knownHosts.replace(QLatin1Char('%'), QStringLiteral("%%"));
     return {o, QStringLiteral("StrictHostKeyChecking=no"),
-            o, QStringLiteral("UserKnownHostsFile=") + knownHostsPath,
+            o, QStringLiteral("UserKnownHostsFile=\"") + knownHosts + QLatin1Char('"'),
             o, QStringLiteral("ConnectTimeout=12"),
             o, QStringLiteral("NumberOfPasswordPrompts=1"),
             o, QStringLiteral("PreferredAuthentications=keyboard-interactive,password"),
@@ -233,7 +236,8 @@ QStringList sshArguments(const QString &host, quint16 port, const QString &user,
 QProcessEnvironment sshEnvironment(const QProcessEnvironment &base, const QString &password,
                                    const QString &askpassPath)
 {
-    QProcessEnvironment env = base;
+    // The helper reads QUILLMOR_SSH_PASS; no other QUILLMOR_ value of the app reaches ssh.
+    QProcessEnvironment env = childEnvironment(base);
     env.insert(QStringLiteral("QUILLMOR_SSH_PASS"), password);
     env.insert(QStringLiteral("SSH_ASKPASS"), askpassPath);
     env.insert(QStringLiteral("SSH_ASKPASS_REQUIRE"), QStringLiteral("force"));
@@ -249,7 +253,9 @@ QString sshFailureText(const QString &standardError, const QString &standardOutp
         if (lower.contains(QLatin1String(entry.phrase)))
             return QString::fromLatin1(entry.text);
     }
-    const QString trimmed = combined.trimmed();
+    // ssh may echo the command it was given, and the router's output may quote it: either can
+    // hold a password.
+    const QString trimmed = redactSecrets(combined).trimmed();
     if (trimmed.isEmpty())
         return QString::fromLatin1(SilentFailureText);
     return trimmed.left(MaxFailureTextLength);
@@ -335,7 +341,7 @@ bool SshClient::connectToRouter(const QString &host, int port, const QString &us
         wipePassword();
         return fail(error, probeError);
     }
-    if (!out.contains(QLatin1String(IdentityMarker))) {
+    if (!answersAsMikroTik(out)) {
         m_session->connected = false;
         wipePassword();
         return fail(error, QString::fromLatin1(NotMikroTikText));
@@ -360,6 +366,7 @@ bool SshClient::execute(const QString &script, QString *out, QString *err, int t
     SshRun run = runSsh(*m_session, script, timeoutMs);
     if (run.end == RunEnd::Finished && !run.succeeded && sshReportsChangedHostKey(run.err)
         && forgetHostKey(m_session->host, m_session->port, sshKnownHostsPath())) {
+        emit hostKeyForgotten(QString::fromLatin1(ForgotHostKeyText).arg(m_session->host));
         run = runSsh(*m_session, script, timeoutMs);
     }
 

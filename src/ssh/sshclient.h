@@ -54,6 +54,9 @@ public:
 
 signals:
     void logMessage(const QString &msg);
+    // The router's host key had changed and the remembered one was dropped: one line naming the
+    // address, for the activity log.
+    void hostKeyForgotten(const QString &line);
 
 private:
     // Reads the session record to check that no copy of the password outlives the sign-in.

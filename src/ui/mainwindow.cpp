@@ -1,11 +1,14 @@
 #include "mainwindow.h"
 
+#include "api/settingssearch.h"
 #include "brandlogo.h"
 #include "progresschecklist.h"
 #include "router/routertask.h"
 #include "stylesheet.h"
 #include "wizardrules.h"
 
+#include <QCoreApplication>
+#include <QDir>
 #include <QHBoxLayout>
 #include <QInputDialog>
 #include <QLabel>
@@ -111,6 +114,8 @@ QLabel *MainWindow::makeLabel(const QString &text, const char *objectName, QWidg
     if (objectName)
         label->setObjectName(QLatin1String(objectName));
     label->setWordWrap(true);
+    // Account names, router answers and service messages fill these labels: text, never markup.
+    label->setTextFormat(Qt::PlainText);
     return label;
 }
 
@@ -158,6 +163,7 @@ void MainWindow::buildFrame()
     m_chip = new QLabel(m_root);
     m_chip->setObjectName(QStringLiteral("chip"));
     m_chip->setWordWrap(true);
+    m_chip->setTextFormat(Qt::PlainText);
     m_chip->setMaximumWidth(320);
     brandRow->addWidget(m_chip);
     m_signOutButton = new QPushButton(QStringLiteral("Sign out"), m_root);
@@ -265,8 +271,16 @@ void MainWindow::wireControls()
 void MainWindow::runStartupChecks()
 {
     if (!m_api.hasApiKey()) {
-        m_loginError->setText(QStringLiteral("The Quillmor API key is not in quillmor.ini yet. Add "
-                                             "it, then open this app again."));
+        m_loginError->setText(
+            QStringLiteral("The Quillmor API key is not in quillmor.ini yet. Add it, then open "
+                           "this app again. Looked in: %1.")
+                .arg(settingsSearchPlaces(QCoreApplication::applicationDirPath(),
+                                          QDir::currentPath())));
+        m_sendCodeButton->setEnabled(false);
+        return;
+    }
+    if (!m_api.apiKeyProblem().isEmpty()) {
+        m_loginError->setText(m_api.apiKeyProblem());
         m_sendCodeButton->setEnabled(false);
         return;
     }

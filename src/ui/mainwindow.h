@@ -101,6 +101,7 @@ private:
     friend class TestWindowFrame;
     friend class TestSignInFlow;
     friend class TestRouterFlow;
+    friend class TestOnboardingSecrets;
     friend class TestWindowKeys;
     friend class TestTechnicianTools;
 

@@ -15,6 +15,7 @@ QWidget *MainWindow::buildDonePage()
     m_doneTitle = new QLabel(card.widget);
     m_doneTitle->setObjectName(QStringLiteral("title"));
     m_doneTitle->setWordWrap(true);
+    m_doneTitle->setTextFormat(Qt::PlainText);
     card.layout->addWidget(m_doneTitle);
     m_doneText = new QLabel(card.widget);
     m_doneText->setWordWrap(true);

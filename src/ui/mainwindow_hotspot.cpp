@@ -57,6 +57,7 @@ QWidget *MainWindow::buildHotspotCard()
     m_hotspotNote = new QLabel(card.widget);
     m_hotspotNote->setObjectName(QStringLiteral("muted"));
     m_hotspotNote->setWordWrap(true);
+    m_hotspotNote->setTextFormat(Qt::PlainText);
     card.layout->addWidget(m_hotspotNote);
     return card.widget;
 }

@@ -60,6 +60,7 @@ QWidget *MainWindow::buildProgressPage()
     m_progressTitle = new QLabel(page);
     m_progressTitle->setObjectName(QStringLiteral("title"));
     m_progressTitle->setWordWrap(true);
+    m_progressTitle->setTextFormat(Qt::PlainText);
     layout->addWidget(m_progressTitle);
     m_log = new QPlainTextEdit(page);
     m_log->setReadOnly(true);

@@ -62,6 +62,8 @@ private slots:
     void cleanup();
 
     void refusesWithoutApiKeyAndSendsNothing();
+    void refusesHeaderValuesWithControlCharacters_data();
+    void refusesHeaderValuesWithControlCharacters();
     void mapsAnswers_data();
     void mapsAnswers();
     void reportsNetworkFailures();
@@ -129,6 +131,46 @@ void TestQuillmorApi::refusesWithoutApiKeyAndSendsNothing()
                                    "quillmor.ini and open the app again."));
     const ApiReply reply = api.request(QStringLiteral("GET"), kStations, nullptr, 2000);
     QCOMPARE(reply.status, 0);
+    QVERIFY(m_sim.requests().isEmpty());
+}
+
+void TestQuillmorApi::refusesHeaderValuesWithControlCharacters_data()
+{
+    QTest::addColumn<QByteArray>("apiKey");
+    QTest::addColumn<QString>("token");
+    QTest::addColumn<QString>("message");
+
+    const QString badKey =
+        QStringLiteral("The Quillmor API key holds a line end or another control character. "
+                       "Correct apiKey in quillmor.ini, then open this app again.");
+    const QString badToken =
+        QStringLiteral("Quillmor sent a session token with a line end or another control "
+                       "character. Sign in again.");
+    QTest::newRow("key with CR LF") << QByteArray("key\r\nX-Injected: yes") << QString() << badKey;
+    QTest::newRow("key with a lone LF") << QByteArray("key\nX") << QString() << badKey;
+    QTest::newRow("key with a tab") << QByteArray("ke\ty") << QString() << badKey;
+    QTest::newRow("key with DEL") << QByteArray("ke\x7fy") << QString() << badKey;
+    QTest::newRow("token with CR") << kApiKey.toUtf8() << QStringLiteral("t\rX-Injected: yes")
+                                   << badToken;
+    QTest::newRow("token with NUL") << kApiKey.toUtf8() << QStringLiteral("t") + QChar(0)
+                                    << badToken;
+}
+
+void TestQuillmorApi::refusesHeaderValuesWithControlCharacters()
+{
+    QFETCH(QByteArray, apiKey);
+    QFETCH(QString, token);
+    QFETCH(QString, message);
+
+    qputenv("QUILLMOR_API_KEY", apiKey);
+    QuillmorApi api;
+    api.setToken(token);
+    QCOMPARE(api.apiKeyProblem(), token.isEmpty() ? message : QString());
+    QString error;
+    QVERIFY(!api.requestCode(kAccount, &error));
+    QCOMPARE(error, message);
+    QVERIFY(!api.listStations(nullptr, &error));
+    QCOMPARE(error, message);
     QVERIFY(m_sim.requests().isEmpty());
 }
 
@@ -454,6 +496,10 @@ void TestQuillmorApi::failedVerifyKeepsSession_data()
         << 200 << QByteArray("{\"access_token\":5,\"isp_name\":\"Other\"}") << noToken;
     QTest::newRow("blank token and no access_token")
         << 200 << QByteArray("{\"token\":\"   \",\"router_limit\":7}") << noToken;
+    QTest::newRow("token with a line end")
+        << 200 << QByteArray("{\"token\":\"abc\\r\\nX-Injected: yes\"}")
+        << QStringLiteral("Quillmor sent a session token with a line end or another control "
+                          "character. Sign in again.");
     QTest::newRow("wrong code refused")
         << 401 << QByteArray("{\"message\":\"That code is not right.\",\"token\":\"x\"}")
         << QStringLiteral("That code is not right.");

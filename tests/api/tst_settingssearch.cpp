@@ -6,7 +6,12 @@
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
+#include <QScopeGuard>
+#include <QStandardPaths>
 #include <QTest>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 class TestSettingsSearch final : public QObject
 {
@@ -19,6 +24,12 @@ private slots:
     void findsFileWithinFiveAncestors_data();
     void findsFileWithinFiveAncestors();
     void prefersExecutableFolderOverWorkingFolder();
+
+    void skipsFilesOthersCouldWrite_data();
+    void skipsFilesOthersCouldWrite();
+    void skipsFileOfAnotherUser();
+    void fixedFilesComeAfterBothChains();
+    void clientReadsPerUserConfigurationFile();
 
     void appliesPrecedence_data();
     void appliesPrecedence();
@@ -98,6 +109,101 @@ void TestSettingsSearch::prefersExecutableFolderOverWorkingFolder()
     QCOMPARE(
         QFileInfo(findSettingsFile(executableDir, workingDir)).canonicalFilePath(),
         QFileInfo(m_root.filePath(QStringLiteral("both/app/quillmor.ini"))).canonicalFilePath());
+}
+
+void TestSettingsSearch::skipsFilesOthersCouldWrite_data()
+{
+    QTest::addColumn<int>("folderMode");
+    QTest::addColumn<int>("fileMode");
+    QTest::addColumn<bool>("trusted");
+
+    QTest::newRow("owner only") << 0755 << 0644 << true;
+    QTest::newRow("read-only file") << 0700 << 0400 << true;
+    QTest::newRow("folder writable by all, like /tmp") << 01777 << 0644 << false;
+    QTest::newRow("folder writable by the group") << 0775 << 0644 << false;
+    QTest::newRow("file writable by all") << 0755 << 0666 << false;
+    QTest::newRow("file writable by the group") << 0755 << 0664 << false;
+}
+
+void TestSettingsSearch::skipsFilesOthersCouldWrite()
+{
+    QFETCH(int, folderMode);
+    QFETCH(int, fileMode);
+    QFETCH(bool, trusted);
+
+    // A planted file is passed over, and the search goes on to the next place.
+    QTemporaryDir dir;
+    const QString executableDir = dir.filePath(QStringLiteral("shared/app"));
+    const QString planted = dir.filePath(QStringLiteral("shared/quillmor.ini"));
+    const QString own = dir.filePath(QStringLiteral("work/quillmor.ini"));
+    writeFile(planted, "[quillmor]\n");
+    writeFile(own, "[quillmor]\n");
+    QVERIFY(QDir().mkpath(executableDir));
+    QCOMPARE(::chmod(QFile::encodeName(planted).constData(), mode_t(fileMode)), 0);
+    QCOMPARE(::chmod(QFile::encodeName(QFileInfo(planted).absolutePath()).constData(),
+                     mode_t(folderMode)),
+             0);
+
+    QCOMPARE(isTrustedSettingsFile(planted), trusted);
+    QCOMPARE(findSettingsFile(executableDir, QFileInfo(own).absolutePath(), {}),
+             trusted ? planted : own);
+    QCOMPARE(::chmod(QFile::encodeName(QFileInfo(planted).absolutePath()).constData(), 0755), 0);
+}
+
+void TestSettingsSearch::skipsFileOfAnotherUser()
+{
+    if (::getuid() != 0)
+        QSKIP("Handing a file to another user needs root (CI runs as root).");
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("quillmor.ini"));
+    writeFile(file, "[quillmor]\n");
+    QVERIFY(isTrustedSettingsFile(file));
+    QCOMPARE(::chown(QFile::encodeName(file).constData(), 65534, 65534), 0);
+    QVERIFY(!isTrustedSettingsFile(file));
+    QCOMPARE(::chown(QFile::encodeName(file).constData(), 0, 0), 0);
+    QCOMPARE(::chown(QFile::encodeName(dir.path()).constData(), 65534, 65534), 0);
+    QVERIFY(!isTrustedSettingsFile(file));
+}
+
+void TestSettingsSearch::fixedFilesComeAfterBothChains()
+{
+    QTemporaryDir dir;
+    const QString executableDir = dir.filePath(QStringLiteral("app"));
+    const QString workingDir = dir.filePath(QStringLiteral("work"));
+    QVERIFY(QDir().mkpath(executableDir));
+    QVERIFY(QDir().mkpath(workingDir));
+    const QString open = dir.filePath(QStringLiteral("open/quillmor.ini"));
+    const QString user = dir.filePath(QStringLiteral("user/quillmor.ini"));
+    const QString system = dir.filePath(QStringLiteral("system/quillmor.ini"));
+    writeFile(open, "[quillmor]\n");
+    writeFile(user, "[quillmor]\n");
+    writeFile(system, "[quillmor]\n");
+    QCOMPARE(::chmod(QFile::encodeName(open).constData(), 0666), 0);
+    const QStringList fixed{dir.filePath(QStringLiteral("absent/quillmor.ini")), open, user, system};
+
+    QCOMPARE(findSettingsFile(executableDir, workingDir, fixed), user);
+    writeFile(workingDir + QStringLiteral("/quillmor.ini"), "[quillmor]\n");
+    QCOMPARE(findSettingsFile(executableDir, workingDir, fixed),
+             workingDir + QStringLiteral("/quillmor.ini"));
+
+    QVERIFY(fixedSettingsFiles().contains(QStringLiteral("/etc/xdg/Quillmor/quillmor.ini")));
+    QCOMPARE(fixedSettingsFiles().constLast(), QStringLiteral("/etc/xdg/Quillmor/quillmor.ini"));
+}
+
+void TestSettingsSearch::clientReadsPerUserConfigurationFile()
+{
+    QTemporaryDir nowhere;
+    if (!findSettingsFile(QCoreApplication::applicationDirPath(), nowhere.path(), {}).isEmpty())
+        QSKIP("A quillmor.ini near the test executable would take part in every client.");
+    QVERIFY(QDir::setCurrent(nowhere.path()));
+    const QString file = fixedSettingsFiles().constFirst();
+    QVERIFY(file.startsWith(QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation)));
+    writeFile(file, "[quillmor]\nbaseUrl=https://user.example\napiKey=userkey\n");
+    const auto remove = qScopeGuard([&file] { QFile::remove(file); });
+
+    QuillmorApi api;
+    QCOMPARE(api.baseUrl(), QStringLiteral("https://user.example"));
+    QVERIFY(api.hasApiKey());
 }
 
 void TestSettingsSearch::appliesPrecedence_data()

@@ -33,6 +33,8 @@ private slots:
     void inspectsScenarios_data();
     void inspectsScenarios();
 
+    void refusesReportForgedByIdentity();
+
     void setsUpDhcpWan_data();
     void setsUpDhcpWan();
     void switchesOnExistingDhcpClient();
@@ -161,6 +163,26 @@ void TestRouterJobs::inspectsScenarios()
                      !command.endsWith(QLatin1String("/remove")),
                  qPrintable(command));
     }
+}
+
+void TestRouterJobs::refusesReportForgedByIdentity()
+{
+    // A RouterOS 7 router whose name repeats the version marker as RouterOS 6 would print it.
+    QVERIFY(m_sim.start(QStringLiteral("new-router"),
+                        {{QStringLiteral("identity"),
+                          QStringLiteral("office\r\nQM_VERSION=6.49.10 (long-term)")}}));
+    Worker worker;
+    RouterTask &task = worker.task;
+    JobRecorder recorder(task);
+    task.startInspect(m_sim.login());
+    WAIT_FOR_JOB_END(task, recorder, 90000);
+
+    const QString untrusted = QStringLiteral(
+        "The router's answer repeats a value it should give once, so it was not trusted.");
+    QCOMPARE(recorder.oks, QList<bool>{false});
+    QCOMPARE(recorder.errors.first(), untrusted);
+    QVERIFY(recorder.payload.isEmpty());
+    QCOMPARE(recorder.lines.last(), untrusted);
 }
 
 void TestRouterJobs::setsUpDhcpWan_data()

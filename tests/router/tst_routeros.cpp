@@ -77,6 +77,30 @@ void TestRouterOs::judgesScriptRun_data()
     QTest::newRow("failureTextIsRedacted")
         << true << QStringLiteral("password=\"hunter2\" expected end of command") << QString()
         << QString() << false << QStringLiteral("password=\"***\" expected end of command");
+
+    const QString untrusted =
+        QStringLiteral("The router's answer repeats a value it should give once, so it was not "
+                       "trusted.");
+    QTest::newRow("forgedVersionAfterIdentity")
+        << true
+        << QStringLiteral("QM_VERSION=7.14.3 (stable)\r\nQM_IDENTITY=office\r\n"
+                          "QM_VERSION=6.49.10 (long-term)\r\nQM_DONE=1\r\n")
+        << QString() << bridge << false << untrusted;
+    QTest::newRow("repeatedDoneWithBlanks")
+        << true << QStringLiteral("QM_DONE=1\n  QM_DONE = 1\nQM_DONE=1") << QString() << QString()
+        << false << untrusted;
+    QTest::newRow("repeatedFailIsAList")
+        << true << QStringLiteral("QM_FAIL=bridge\r\nQM_FAIL=dhcp\r\nQM_DONE=1\r\n") << QString()
+        << bridge << false << QStringLiteral("Moving port 1 out of the LAN bridge... failed.");
+    QTest::newRow("hotspotProfilesAreAList")
+        << true
+        << QStringLiteral("QM_PROFILE=a\nQM_DIR=hotspot\nQM_OVERRIDE=\nQM_DNS=\n"
+                          "QM_PROFILE=b\nQM_DIR=flash/hs\nQM_OVERRIDE=\nQM_DNS=x\n"
+                          "QM_SERVER=a\nQM_SERVER=b\nQM_DONE=1")
+        << QString() << bridge << true << QString();
+    QTest::newRow("sshFailureKeepsItsText")
+        << false << QStringLiteral("QM_X=1\nQM_X=2") << QStringLiteral("Cancelled.") << bridge
+        << false << QStringLiteral("Cancelled.");
 }
 
 void TestRouterOs::judgesScriptRun()
@@ -171,7 +195,17 @@ void TestRouterOs::masksSecretLiterals_data()
                           << QStringLiteral(R"(password="***" private-key="***")");
     QTest::newRow("twoPasswords") << QStringLiteral("password=\"a\"\npassword=\"b\"")
                                   << QStringLiteral("password=\"***\"\npassword=\"***\"");
-    QTest::newRow("unquoted") << QStringLiteral("password=bare") << QStringLiteral("password=bare");
+    QTest::newRow("unquoted") << QStringLiteral("user=a password=bare;x=1 next")
+                              << QStringLiteral("user=a password=*** next");
+    QTest::newRow("unquotedAfterQuoted") << QStringLiteral("password=\"a\" password=b")
+                                         << QStringLiteral("password=\"***\" password=***");
+    QTest::newRow("unquotedPrivateKey") << QStringLiteral("private-key=\\\"c x")
+                                        << QStringLiteral("private-key=*** x");
+    QTest::newRow("emptyUnquotedKept") << QStringLiteral("password= x") << QStringLiteral("password= x");
+    QTest::newRow("cutOffLiteral") << QStringLiteral("add password=\"s3cr")
+                                   << QStringLiteral("add password=\"***\"");
+    QTest::newRow("cutOffAfterBackslash") << QStringLiteral("private-key=\"ab\\")
+                                          << QStringLiteral("private-key=\"***\"");
     QTest::newRow("upperCaseKept")
         << QStringLiteral("PASSWORD=\"x\"") << QStringLiteral("PASSWORD=\"x\"");
 }

@@ -23,6 +23,9 @@ private slots:
     void writtenHelperPrintsPasswordUnchanged();
     void existingHelperIsReusedAsIs();
     void compilesWithTheFiveArgumentsOnce();
+    void sourceIsTheHelperProgram();
+    void rivalCopysHelperIsKept_data();
+    void rivalCopysHelperIsKept();
     void failedBuildReportsDetailAndLeavesNoProgram_data();
     void failedBuildReportsDetailAndLeavesNoProgram();
     void missingCompilerIsReported();
@@ -67,6 +70,9 @@ void TestAskpassHelper::initTestCase()
                  "  stdout) printf 'half' > \"$out\"; echo 'error CS0116 on stdout'; exit 4;;\n"
                  "  long) printf '%s' \"$FAKE_CSC_TEXT\" >&2; exit 1;;\n"
                  "  nofile) exit 0;;\n"
+                 "  rival) printf 'theirs' > \"$FAKE_CSC_FINAL\"; printf 'built' > \"$out\"; exit 0;;\n"
+                 "  keepsource) cp \"$5\" \"${FAKE_CSC_LOG%/*}/source.cs\"; printf 'built' > \"$out\"; exit 0;;\n"
+                 "  rivalfail) printf 'theirs' > \"$FAKE_CSC_FINAL\"; exit 1;;\n"
                  "esac\n");
     script.close();
     QVERIFY(script.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner
@@ -109,13 +115,13 @@ void TestAskpassHelper::findsShippedHelper_data()
     QTest::newRow("own folder before tools/")
             << QStringList{app + QStringLiteral("/tools/askpass"), app + QStringLiteral("/askpass")}
             << app + QStringLiteral("/askpass");
-    QTest::newRow("nearest ancestor first")
-            << QStringList{QStringLiteral("a/askpass"), QStringLiteral("a/b/c/tools/askpass")}
-            << QStringLiteral("a/b/c/tools/askpass");
-    QTest::newRow("six levels up") << QStringList{QStringLiteral("a/tools/askpass")}
-                                   << QStringLiteral("a/tools/askpass");
-    QTest::newRow("seven levels up is too far") << QStringList{QStringLiteral("askpass")}
-                                                << QString();
+    // A folder above the program may be writable by every local user (an archive unpacked
+    // below /tmp), so a planted helper there must never be run.
+    QTest::newRow("parent folder is not searched")
+            << QStringList{QStringLiteral("a/b/c/d/e/f/askpass")} << QString();
+    QTest::newRow("tools/ of the parent is not searched")
+            << QStringList{QStringLiteral("a/b/c/d/e/f/tools/askpass"), QStringLiteral("a/askpass")}
+            << QString();
 }
 
 void TestAskpassHelper::findsShippedHelper()
@@ -157,6 +163,8 @@ void TestAskpassHelper::writtenHelperPrintsPasswordUnchanged()
             | QFileDevice::ExeOther;
     QCOMPARE(permissions & owner, owner);
     QCOMPARE(permissions & others, QFileDevice::Permissions());
+    QCOMPARE(QFile::permissions(dataFolder()) & others, QFileDevice::Permissions());
+    QCOMPARE(QDir(dataFolder()).entryList(QDir::Files), QStringList{QStringLiteral("askpass")});
 
     QProcess process;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -187,16 +195,35 @@ void TestAskpassHelper::compilesWithTheFiveArgumentsOnce()
     qputenv("FAKE_CSC_MODE", "ok");
     const QDir data(dataFolder());
     const QString helper = data.absoluteFilePath(QStringLiteral("askpass"));
-    const QString source = data.absoluteFilePath(QStringLiteral("askpass.cs"));
 
     QString error;
     QCOMPARE(prepareAskpassHelper(&error), helper);
     QCOMPARE(prepareAskpassHelper(&error), helper);
+    QCOMPARE(readAll(helper), QByteArray("built"));
 
-    const QByteArray expectedArgs = "/nologo\n/optimize+\n/target:exe\n/out:" + helper.toLocal8Bit()
-            + '\n' + source.toLocal8Bit() + '\n';
-    QCOMPARE(readAll(m_tools.filePath(QStringLiteral("csc.log"))), expectedArgs);
-    QCOMPARE(readAll(source),
+    // The program is built under a name of its own and then moved into place, so a second copy
+    // of the app never finds, runs or removes a half-written one.
+    const QList<QByteArray> args = readAll(m_tools.filePath(QStringLiteral("csc.log"))).split('\n');
+    QCOMPARE(args.size(), 6);
+    QCOMPARE(args.mid(0, 3), (QList<QByteArray>{"/nologo", "/optimize+", "/target:exe"}));
+    const QString out = QString::fromLocal8Bit(args.at(3).mid(5));
+    const QString source = QString::fromLocal8Bit(args.at(4));
+    QVERIFY(args.at(3).startsWith("/out:"));
+    QCOMPARE(QFileInfo(out).absolutePath(), data.absolutePath());
+    QVERIFY(out != helper);
+    QVERIFY(out.endsWith(QLatin1String(".exe")));
+    QCOMPARE(QFileInfo(source).absolutePath(), data.absolutePath());
+    QVERIFY(source.endsWith(QLatin1String(".cs")));
+    QCOMPARE(data.entryList(QDir::Files), QStringList{QStringLiteral("askpass")});
+}
+
+void TestAskpassHelper::sourceIsTheHelperProgram()
+{
+    setAskpassCompilerLocations({fakeCompiler()});
+    qputenv("FAKE_CSC_MODE", "keepsource");
+    QString error;
+    QVERIFY(!prepareAskpassHelper(&error).isEmpty());
+    QCOMPARE(readAll(m_tools.filePath(QStringLiteral("source.cs"))),
              QByteArray("using System;\r\n"
                         "using System.Text;\r\n"
                         "class P {\r\n"
@@ -207,6 +234,31 @@ void TestAskpassHelper::compilesWithTheFiveArgumentsOnce()
                         "    Console.Out.WriteLine(p);\r\n"
                         "  }\r\n"
                         "}\r\n"));
+}
+
+void TestAskpassHelper::rivalCopysHelperIsKept_data()
+{
+    QTest::addColumn<QByteArray>("mode");
+    QTest::addColumn<bool>("ok");
+    QTest::newRow("both built") << QByteArray("rival") << true;
+    QTest::newRow("ours failed") << QByteArray("rivalfail") << false;
+}
+
+void TestAskpassHelper::rivalCopysHelperIsKept()
+{
+    QFETCH(QByteArray, mode);
+    QFETCH(bool, ok);
+
+    // Another copy of the app finishes its helper while this one is compiling.
+    const QString helper = QDir(dataFolder()).absoluteFilePath(QStringLiteral("askpass"));
+    setAskpassCompilerLocations({fakeCompiler()});
+    qputenv("FAKE_CSC_MODE", mode);
+    qputenv("FAKE_CSC_FINAL", QFile::encodeName(helper));
+
+    QString error;
+    QCOMPARE(prepareAskpassHelper(&error), ok ? helper : QString());
+    QCOMPARE(readAll(helper), QByteArray("theirs"));
+    QCOMPARE(QDir(dataFolder()).entryList(QDir::Files), QStringList{QStringLiteral("askpass")});
 }
 
 void TestAskpassHelper::failedBuildReportsDetailAndLeavesNoProgram_data()
@@ -240,8 +292,7 @@ void TestAskpassHelper::failedBuildReportsDetailAndLeavesNoProgram()
     QString error;
     QCOMPARE(prepareAskpassHelper(&error), QString());
     QCOMPARE(error, expected);
-    QVERIFY(!QFile::exists(QDir(dataFolder()).filePath(QStringLiteral("askpass"))));
-    QVERIFY(QFile::exists(QDir(dataFolder()).filePath(QStringLiteral("askpass.cs"))));
+    QCOMPARE(QDir(dataFolder()).entryList(QDir::Files), QStringList());
 
     // The next sign-in builds again instead of reusing a broken program.
     qputenv("FAKE_CSC_MODE", "ok");

@@ -4,6 +4,8 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QProcess>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QTemporaryDir>
@@ -23,13 +25,30 @@ struct ChildCommandLine
 {
     QByteArray commandLine;
     QByteArray environment;
+    qint64 pid = 0;
 };
 
-// The ssh processes this test process has started, read from /proc while they run.
-QList<ChildCommandLine> runningSshChildren()
+// A process that is gone, or dead and only waiting to be reaped.
+bool processEnded(qint64 pid)
+{
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return true;
+    const QByteArray line = stat.readAll();
+    const int close = line.lastIndexOf(')');
+    return close < 0 || line.mid(close + 2, 1) == "Z";
+}
+
+// Environment variable that turns this program into an app stand-in: it signs in on the given
+// port, starts a command that never ends, and waits to be killed.
+const char HoldPortVariable[] = "TST_SSHCLIENT_HOLD_PORT";
+
+// The ssh processes that a process (by default this one) has started, read from /proc while they
+// run.
+QList<ChildCommandLine> runningSshChildren(qint64 parent = ::getpid())
 {
     QList<ChildCommandLine> children;
-    const QString self = QString::number(::getpid());
+    const QString self = QString::number(parent);
     const QStringList entries = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs);
     for (const QString &pid : entries) {
         QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
@@ -46,7 +65,7 @@ QList<ChildCommandLine> runningSshChildren()
         QFile cmdline(QStringLiteral("/proc/%1/cmdline").arg(pid));
         QFile environ(QStringLiteral("/proc/%1/environ").arg(pid));
         if (cmdline.open(QIODevice::ReadOnly) && environ.open(QIODevice::ReadOnly))
-            children.append({cmdline.readAll(), environ.readAll()});
+            children.append({cmdline.readAll(), environ.readAll(), pid.toLongLong()});
     }
     return children;
 }
@@ -72,6 +91,7 @@ private slots:
     void scriptOverLimitIsKilled();
     void cancelEndsRunningCommandQuickly();
     void passwordReachesSshOnlyThroughEnvironment();
+    void sshEndsWhenTheAppIsKilled();
     void passwordIsWipedWhenLeavingConnectedState();
 
 private:
@@ -96,6 +116,12 @@ const QString &TestSshClient::sessionPassword(const SshClient &client)
 void TestSshClient::initTestCase()
 {
     QVERIFY(m_dir.isValid());
+    // A blank in the data folder, as in a Windows user folder such as "C:/Users/Ana Silva": the
+    // known_hosts path must reach ssh as one file.
+    const QString dataHome = m_dir.filePath(QStringLiteral("data home"));
+    QVERIFY(QDir().mkpath(dataHome));
+    qputenv("XDG_DATA_HOME", QFile::encodeName(dataHome));
+    QVERIFY(sshKnownHostsPath().contains(QLatin1String("data home/")));
     QString error;
     QVERIFY2(SshFront::generateHostKey(m_dir.filePath(QStringLiteral("a")), &error),
              qPrintable(error));
@@ -206,6 +232,9 @@ void TestSshClient::signInFailureIsExplained_data()
                                      << QStringLiteral("The router is reachable, but SSH is turned off or the port is wrong.");
     QTest::newRow("not a MikroTik") << right << false << QByteArray("Linux\n") << 0
                                     << QStringLiteral("Signed in, but the device did not answer as a MikroTik.");
+    QTest::newRow("marker inside a line")
+            << right << false << QByteArray("echo :put (\"QM_IDENTITY=\" . x)\nQM_IDENTITY\n") << 0
+            << QStringLiteral("Signed in, but the device did not answer as a MikroTik.");
     QTest::newRow("silent failure") << right << false << QByteArray() << 1
                                     << QStringLiteral("Could not sign in to the router.");
 }
@@ -257,17 +286,25 @@ void TestSshClient::newRouterAtKnownAddressSignsIn()
     QString error;
     {
         SshClient first;
+        QSignalSpy forgotten(&first, &SshClient::hostKeyForgotten);
         QVERIFY2(first.connectToRouter(QStringLiteral("127.0.0.1"), port, QStringLiteral("admin"),
                                        QString::fromUtf8(Password), &error),
                  qPrintable(error));
+        QCOMPARE(forgotten.size(), 0);
     }
+    QVERIFY(QFile::exists(sshKnownHostsPath()));
     m_front->stop();
     QVERIFY(startFront(QStringLiteral("b"), port));
 
     SshClient second;
+    QSignalSpy forgotten(&second, &SshClient::hostKeyForgotten);
     QVERIFY2(second.connectToRouter(QStringLiteral("127.0.0.1"), port, QStringLiteral("admin"),
                                     QString::fromUtf8(Password), &error),
              qPrintable(error));
+    QCOMPARE(forgotten.size(), 1);
+    QCOMPARE(forgotten.at(0).at(0).toString(),
+             QStringLiteral("The router at 127.0.0.1 showed a new host key. The old key was "
+                            "forgotten and the new one trusted."));
     // The key of the new router is now the remembered one: no second complaint, no retry.
     QString out;
     QVERIFY(second.execute(QStringLiteral(":put 1"), &out, &error, 10000));
@@ -319,6 +356,12 @@ void TestSshClient::cancelEndsRunningCommandQuickly()
 
 void TestSshClient::passwordReachesSshOnlyThroughEnvironment()
 {
+    qputenv("QUILLMOR_API_KEY", "service-key-for-nobody-else");
+    qputenv("QUILLMOR_BASE_URL", "https://127.0.0.1:1");
+    const auto restore = qScopeGuard([] {
+        qunsetenv("QUILLMOR_API_KEY");
+        qunsetenv("QUILLMOR_BASE_URL");
+    });
     QVERIFY(startFront(QStringLiteral("a")));
     SshClient client;
     QVERIFY(client.connectToRouter(QStringLiteral("127.0.0.1"), m_front->port(),
@@ -338,7 +381,52 @@ void TestSshClient::passwordReachesSshOnlyThroughEnvironment()
     const QByteArray nul(1, '\0');
     const QByteArray environment = nul + children.at(0).environment;
     QVERIFY(environment.contains(QByteArray(nul + "QUILLMOR_SSH_PASS=" + secret + nul)));
+    QVERIFY(!environment.contains("service-key-for-nobody-else"));
+    QVERIFY(!environment.contains(QByteArray(nul + "QUILLMOR_BASE_URL=")));
 }
+
+void TestSshClient::sshEndsWhenTheAppIsKilled()
+{
+    QVERIFY(startFront(QStringLiteral("a")));
+    std::atomic_bool started{false};
+    m_scriptAnswer.hang = true;
+    m_onScript = [&started] { started = true; };
+
+    QProcess app;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QString::fromLatin1(HoldPortVariable), QString::number(m_front->port()));
+    app.setProcessEnvironment(env);
+    app.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    app.start(QCoreApplication::applicationFilePath(), QStringList());
+    QVERIFY(app.waitForStarted());
+    QTRY_VERIFY_WITH_TIMEOUT(started, 20000);
+    QList<ChildCommandLine> children;
+    QTRY_VERIFY_WITH_TIMEOUT(!(children = runningSshChildren(app.processId())).isEmpty(), 5000);
+
+    // SIGKILL: the app gets no chance to clean up; the kernel has to end its ssh.
+    app.kill();
+    QVERIFY(app.waitForFinished());
+    QTRY_VERIFY_WITH_TIMEOUT(processEnded(children.at(0).pid), 3000);
+}
+
+namespace {
+
+int holdSshRun(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    SshClient client;
+    const auto port = qEnvironmentVariable(HoldPortVariable).toInt();
+    QString error;
+    if (!client.connectToRouter(QStringLiteral("127.0.0.1"), port, QStringLiteral("admin"),
+                                QString::fromUtf8(Password), &error)) {
+        qWarning("sign-in failed: %s", qPrintable(error));
+        return 1;
+    }
+    QString out;
+    return client.execute(QStringLiteral(":delay 1h"), &out, &error, 600000) ? 0 : 2;
+}
+
+} // namespace
 
 void TestSshClient::passwordIsWipedWhenLeavingConnectedState()
 {
@@ -374,5 +462,13 @@ void TestSshClient::passwordIsWipedWhenLeavingConnectedState()
     QVERIFY(sessionPassword(client).isEmpty());
 }
 
-QTEST_GUILESS_MAIN(TestSshClient)
+int main(int argc, char **argv)
+{
+    if (qEnvironmentVariableIsSet(HoldPortVariable))
+        return holdSshRun(argc, argv);
+    QCoreApplication app(argc, argv);
+    TestSshClient test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
 #include "tst_sshclient.moc"

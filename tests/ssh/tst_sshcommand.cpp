@@ -2,6 +2,7 @@
 
 #include <QFile>
 #include <QTemporaryDir>
+#include <QRegularExpression>
 #include <QTest>
 
 // The ssh command line, its environment and the reading of its complaints, without a router.
@@ -26,7 +27,7 @@ void TestSshCommand::argumentsKeepScriptAsOnePiece()
     const QString script = QStringLiteral(":put \"a;b\"\n/ip address print; :put 'x' $y \\ ü");
     const QStringList expected{
             QStringLiteral("-o"), QStringLiteral("StrictHostKeyChecking=no"),
-            QStringLiteral("-o"), QStringLiteral("UserKnownHostsFile=/data/known_hosts"),
+            QStringLiteral("-o"), QStringLiteral("UserKnownHostsFile=\"/data home/100%%/known_hosts\""),
             QStringLiteral("-o"), QStringLiteral("ConnectTimeout=12"),
             QStringLiteral("-o"), QStringLiteral("NumberOfPasswordPrompts=1"),
             QStringLiteral("-o"), QStringLiteral("PreferredAuthentications=keyboard-interactive,password"),
@@ -39,7 +40,7 @@ void TestSshCommand::argumentsKeepScriptAsOnePiece()
             QStringLiteral("192.168.88.1"),
             script};
     QCOMPARE(sshArguments(QStringLiteral("192.168.88.1"), 2222, QStringLiteral("admin"),
-                          QStringLiteral("/data/known_hosts"), script),
+                          QStringLiteral("/data home/100%/known_hosts"), script),
              expected);
 }
 
@@ -49,6 +50,10 @@ void TestSshCommand::environmentCarriesPasswordOnlyThere()
     base.insert(QStringLiteral("PATH"), QStringLiteral("/usr/bin"));
     base.insert(QStringLiteral("QUILLMOR_SSH_PASS"), QStringLiteral("stale"));
     base.insert(QStringLiteral("DISPLAY"), QStringLiteral(":0"));
+    base.insert(QStringLiteral("QUILLMOR_API_KEY"), QStringLiteral("installer-key"));
+    base.insert(QStringLiteral("QUILLMOR_BASE_URL"), QStringLiteral("https://127.0.0.1:9"));
+    base.insert(QStringLiteral("QUILLMOR_ANYTHING"), QStringLiteral("x"));
+    base.insert(QStringLiteral("XQUILLMOR_KEPT"), QStringLiteral("y"));
 
     const QProcessEnvironment env = sshEnvironment(base, QStringLiteral("pä ss"),
                                                    QStringLiteral("/data/askpass"));
@@ -57,6 +62,9 @@ void TestSshCommand::environmentCarriesPasswordOnlyThere()
     QCOMPARE(env.value(QStringLiteral("SSH_ASKPASS_REQUIRE")), QStringLiteral("force"));
     QCOMPARE(env.value(QStringLiteral("DISPLAY")), QStringLiteral("1"));
     QCOMPARE(env.value(QStringLiteral("PATH")), QStringLiteral("/usr/bin"));
+    QCOMPARE(env.value(QStringLiteral("XQUILLMOR_KEPT")), QStringLiteral("y"));
+    QStringList quillmorKeys = env.keys().filter(QRegularExpression(QStringLiteral("^QUILLMOR_")));
+    QCOMPARE(quillmorKeys, QStringList{QStringLiteral("QUILLMOR_SSH_PASS")});
 }
 
 void TestSshCommand::failureText_data()
@@ -85,6 +93,10 @@ void TestSshCommand::failureText_data()
     QTest::newRow("501 characters cut to 500")
             << QString() << QString(500, QLatin1Char('x')) + QLatin1Char('Y')
             << QString(500, QLatin1Char('x'));
+    QTest::newRow("echoed command masked")
+            << QStringLiteral("ssh: /user set admin password=\"hunter2\"; x password=bare")
+            << QString()
+            << QStringLiteral("ssh: /user set admin password=\"***\"; x password=***");
     QTest::newRow("nothing at all") << QStringLiteral(" \r\n") << QString()
                                     << QStringLiteral("Could not sign in to the router.");
 }

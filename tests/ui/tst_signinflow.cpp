@@ -15,6 +15,7 @@
 #include <QStackedWidget>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTextDocument>
 #include <QTimer>
 
 #include <memory>
@@ -122,7 +123,8 @@ void TestSignInFlow::initTestCase()
          QJsonArray{withSavedRouter(account("100200", "Riverside Community Net", 3, 1)),
                     account("100201", "Unlimited Net", -1, 4), account("100202", "Seatless", 0, 0),
                     account("100203", "Full House", 2, 2), account("100204", nullptr, 3, 0),
-                    account("100205", "No Login Net", 3, 0, false)}}};
+                    account("100205", "No Login Net", 3, 0, false),
+                    account("100206", "<b>bold</b> &amp; <i>co</i>", 3, 0)}}};
     QString error;
     QVERIFY2(m_billing.start(scenario, 0, &error), qPrintable(error));
     qputenv("QUILLMOR_BASE_URL", m_billing.baseUrl().toUtf8());
@@ -246,6 +248,10 @@ void TestSignInFlow::homeShowsSeats_data()
     QTest::newRow("no name") << QByteArray("100204") << "Account 100204"
                              << "0 of 3 WireGuard configs are in use. Replacing a router that "
                                 "already has a link does not use another one.";
+    QTest::newRow("markup in the name")
+        << QByteArray("100206") << "<b>bold</b> &amp; <i>co</i> (100206)"
+        << "0 of 3 WireGuard configs are in use. Replacing a router that already has a link does "
+           "not use another one.";
 }
 
 void TestSignInFlow::homeShowsSeats()
@@ -257,6 +263,13 @@ void TestSignInFlow::homeShowsSeats()
     QCOMPARE(m_window->m_homeTitle->text(), title);
     QCOMPARE(m_window->m_chip->text(), title);
     QCOMPARE(m_window->m_seatLabel->text(), seats);
+    // The service's words are shown as they are: no label reads them as markup.
+    const QList<QLabel *> labels = m_window->findChildren<QLabel *>();
+    for (const QLabel *label : labels) {
+        const bool markup = label->textFormat() == Qt::RichText
+            || (label->textFormat() == Qt::AutoText && Qt::mightBeRichText(label->text()));
+        QVERIFY2(!markup, qPrintable(label->text()));
+    }
 }
 
 void TestSignInFlow::signOutForgetsTheAccount()

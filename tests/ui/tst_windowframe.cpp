@@ -17,6 +17,7 @@
 #include <QScrollArea>
 #include <QSpinBox>
 #include <QStackedWidget>
+#include <QScopeGuard>
 #include <QTest>
 
 // The window on its own, without any service or router behind it: frame, page switching, layout
@@ -30,6 +31,7 @@ private slots:
     void startsWithOnlyTheSignInPage();
     void framesPagesAndStyle();
     void missingApiKeyKeepsSendCodeDisabled();
+    void apiKeyWithLineEndKeepsSendCodeDisabled();
     void fitPageNeverMeasuresNarrowerThan360();
     void busyLocksTheNineButtons();
     void activityLogKeepsLast400Lines();
@@ -149,12 +151,25 @@ void TestWindowFrame::missingApiKeyKeepsSendCodeDisabled()
     MainWindow window;
     QCOMPARE(window.m_loginError->text(),
              QStringLiteral("The Quillmor API key is not in quillmor.ini yet. Add it, then open "
-                            "this app again."));
+                            "this app again. Looked in: %1.")
+                 .arg(settingsSearchPlaces(QCoreApplication::applicationDirPath(),
+                                           QDir::currentPath())));
     QVERIFY(!window.m_sendCodeButton->isEnabled());
     window.setBusy(true);
     window.setBusy(false);
     QVERIFY(!window.m_sendCodeButton->isEnabled());
     QVERIFY(window.m_signInButton->isEnabled());
+}
+
+void TestWindowFrame::apiKeyWithLineEndKeepsSendCodeDisabled()
+{
+    qputenv("QUILLMOR_API_KEY", "key\r\nX-Injected: yes");
+    const auto restore = qScopeGuard([] { qunsetenv("QUILLMOR_API_KEY"); });
+    MainWindow window;
+    QCOMPARE(window.m_loginError->text(),
+             QStringLiteral("The Quillmor API key holds a line end or another control character. "
+                            "Correct apiKey in quillmor.ini, then open this app again."));
+    QVERIFY(!window.m_sendCodeButton->isEnabled());
 }
 
 void TestWindowFrame::fitPageNeverMeasuresNarrowerThan360()
