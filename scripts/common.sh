@@ -11,7 +11,6 @@ QUILLMOR_PACKAGES=(
     libssh-dev openssh-client
     qt6-httpserver-dev qt6-websockets-dev libsodium-dev openssl
     fonts-dejavu-core
-    clang libclang-rt-14-dev
 )
 
 # Qt wants a private runtime folder and warns on every start without one ("XDG_RUNTIME_DIR not
