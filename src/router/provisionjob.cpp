@@ -7,6 +7,7 @@
 #include "validation.h"
 
 #include <memory>
+#include <utility>
 
 #include <QJsonArray>
 #include <QJsonObject>
@@ -33,6 +34,9 @@ const char kLayoutDone[] =
 const char kLayoutSessionEnded[] =
     "The router stopped answering this computer once the layout took its old address away, as "
     "expected. The layout's own checks cannot be read from here.";
+const char kLayoutStopped[] =
+    "Stopped waiting for the router's answer to the standard layout. The router finishes it on its "
+    "own; its checks cannot be read from here.";
 const char kNoRouterKey[] = "The router did not return a WireGuard key.";
 const char kKeyReady[] = "Router key is ready.";
 const char kInterfaceLeft[] =
@@ -214,6 +218,8 @@ public:
     {
     }
 
+    ~ProvisionSteps() { wipe(m_apiPassword); }
+
     void run()
     {
         if (!checkEntry()) {
@@ -332,6 +338,12 @@ private:
         QString requestError;
         if (!m_api->provisionRouter(body, &m_answer, &requestError))
             return fail(requestError);
+        // Out of the answer at once: the answer stays for the result, and whatever step fails
+        // next, the password is wiped when the run ends.
+        const QJsonValue sent = m_answer.value(QLatin1String("api_password"));
+        if (sent.isString())
+            m_apiPassword = sent.toString();
+        m_answer.remove(QLatin1String("api_password"));
 
         m_link = readLinkValues(m_answer);
         const QString problem = linkProblem(m_link);
@@ -369,10 +381,7 @@ private:
         if (!isValidName(m_apiUser))
             m_apiUser = option(m_options, "mgmtUser");
         // Exactly as the service holds it: a trimmed password would lock the service out.
-        const QJsonValue sent = m_answer.value(QLatin1String("api_password"));
-        QString password = sent.isString() ? sent.toString() : QString();
-        // The answer stays for the result; the password has no business there any longer.
-        m_answer.remove(QLatin1String("api_password"));
+        QString password = std::exchange(m_apiPassword, QString());
         QString userScript;
         const auto wipeOnExit = qScopeGuard([&password, &userScript] {
             wipe(password);
@@ -426,17 +435,26 @@ private:
 
     bool applyLayout()
     {
+        // A cancel before the layout is never sent leaves the router linked and otherwise as
+        // it was, and ends the run as cancelled.
+        const bool cancelledBefore = m_task.isCancelled();
         if (script(buildBaseLayoutScript(option(m_options, "hotspotDns")),
                    OnboardStep::StandardLayout, kLayoutTimeoutMs)) {
             emit m_task.logLine(text(kLayoutDone));
             m_layoutSent = true;
             return true;
         }
-        // The router's own refusal, read in full, or a cancel before it was sent, ends the run.
-        if (!layoutConnectionDropped(m_task.m_lastError))
+        if (cancelledBefore)
+            return false;
+        // A cancel while the layout runs stops only this computer's wait for its answer: the
+        // router has the script and finishes it on its own, after the link is already in place.
+        const bool stoppedWhileRunning = m_task.isCancelled();
+        // Otherwise only a silent or dropped session is the layout's expected end; the router's
+        // own refusal, read in full, ends the run.
+        if (!stoppedWhileRunning && !layoutConnectionDropped(m_task.m_lastError))
             return false;
         m_task.m_lastError.clear();
-        emit m_task.logLine(text(kLayoutSessionEnded));
+        emit m_task.logLine(text(stoppedWhileRunning ? kLayoutStopped : kLayoutSessionEnded));
         m_layoutSent = true;
         return true;
     }
@@ -521,6 +539,7 @@ private:
     QString m_siteName;
     std::unique_ptr<QuillmorApi> m_api;
     QJsonObject m_answer;
+    QString m_apiPassword;
     LinkValues m_link;
     QString m_apiNetwork;
     QString m_apiUser;

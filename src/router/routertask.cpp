@@ -3,9 +3,11 @@
 #include "ssh/cancelwaker.h"
 #include "ssh/sshclient.h"
 
+#include <QDeadlineTimer>
 #include <QEventLoop>
 #include <QTimer>
 
+#include <algorithm>
 #include <memory>
 
 namespace {
@@ -129,13 +131,18 @@ void RouterTask::requestCancel()
 
 bool RouterTask::pauseUnlessCancelled(int ms)
 {
-    if (isCancelled())
-        return false;
-    QEventLoop loop;
-    // Precise: a coarse timer may end a pause of seconds up to 5 % early.
-    QTimer::singleShot(ms, Qt::PreciseTimer, &loop, &QEventLoop::quit);
-    connect(m_waker.get(), &CancelWaker::woken, &loop, &QEventLoop::quit);
-    loop.exec();
+    // A wake-up left over from a cancel of an earlier job ends one wait early; the deadline keeps
+    // the pause whole all the same.
+    const QDeadlineTimer deadline(ms, Qt::PreciseTimer);
+    while (!isCancelled() && !deadline.hasExpired()) {
+        QEventLoop loop;
+        // Precise: a coarse timer may end a pause of seconds up to 5 % early.
+        QTimer::singleShot(static_cast<int>(std::max<qint64>(deadline.remainingTime(), 0)),
+                           Qt::PreciseTimer, &loop,
+                           &QEventLoop::quit);
+        connect(m_waker.get(), &CancelWaker::woken, &loop, &QEventLoop::quit);
+        loop.exec();
+    }
     return !isCancelled();
 }
 
