@@ -200,7 +200,12 @@ void MainWindow::closeEvent(QCloseEvent *event)
             event->ignore();
             return;
         }
+        // Whichever is running stops at once: a router job, or a service call waiting in a nested
+        // event loop (the install through the Quillmor link), which must not fall back to the
+        // router's address afterwards either.
+        m_cancelAsked = true;
         m_worker->requestCancel();
+        m_api.cancelRequest();
     }
     // Remembered when the operator closes the window, the one way a run of the app ends.
     saveRecentSettings();

@@ -2,6 +2,11 @@
 #include "router/routertask.h"
 #include "ui/mainwindow.h"
 
+#include <functional>
+#include <memory>
+
+#include <QApplication>
+#include <QCloseEvent>
 #include <QComboBox>
 #include <QDir>
 #include <QElapsedTimer>
@@ -16,8 +21,6 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
-
-#include <memory>
 
 namespace {
 
@@ -90,6 +93,7 @@ private slots:
     void hotspotInstallGoesToChosenRouter();
     void tunnelFailureFallsBackOnlyForLinkedRouter();
     void cancelAbortsTunnelInstallWithoutFallback();
+    void closingEndsTheTunnelInstallAtOnce();
     void pageScreenshots();
 
 private:
@@ -428,6 +432,38 @@ void TestSignInFlow::cancelAbortsTunnelInstallWithoutFallback()
     QVERIFY(w.m_progressButton->isEnabled());
     w.m_progressButton->click();
     QCOMPARE(w.m_currentPage, 1);
+}
+
+void TestSignInFlow::closingEndsTheTunnelInstallAtOnce()
+{
+    MainWindow &w = *m_window;
+    signIn("100200");
+    w.m_passwordEdit->setText(QStringLiteral("router-pass"));
+    w.rememberLinkedRouter(QLatin1String(kSavedRouterId), QStringLiteral("Office router"));
+    BillingSimOverride slow;
+    slow.delayMs = 15000;
+    failTunnelInstalls(slow);
+
+    // The window is closed while the service call waits in its nested event loop; "Yes" stops it.
+    bool closed = false;
+    QTimer::singleShot(300, &w, [&] {
+        QCloseEvent event;
+        QApplication::sendEvent(&w, &event);
+        closed = event.isAccepted();
+    });
+    QElapsedTimer clock;
+    clock.start();
+    w.m_installButton->click();
+    const qint64 elapsed = clock.elapsed();
+    m_billing.clearOverrides();
+    QVERIFY(closed);
+    QCOMPARE(m_questions.constLast(),
+             QStringLiteral("A router job is still running. Stop it and close?"));
+    QVERIFY2(elapsed < 5000, qPrintable(QString::number(elapsed)));
+    QCOMPARE(w.m_progressTitle->text(), QStringLiteral("Cancelled."));
+    // A window on its way out does not start a router job through the fallback.
+    QVERIFY(!w.m_log->toPlainText().contains(QLatin1String("Trying the router address")));
+    QVERIFY(!w.m_worker->isRunning());
 }
 
 void TestSignInFlow::pageScreenshots()
