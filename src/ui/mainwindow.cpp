@@ -280,8 +280,8 @@ void MainWindow::checkReachability()
     if (QNetworkInformation::loadBackendByFeatures(QNetworkInformation::Feature::Reachability)) {
         const QNetworkInformation *info = QNetworkInformation::instance();
         if (info && info->reachability() == QNetworkInformation::Reachability::Disconnected) {
-            m_loginNote->setText(
-                QStringLiteral("This computer looks offline. Sign-in needs internet."));
+            setLoginNote(QStringLiteral("This computer looks offline. Sign-in needs internet."),
+                         false);
         }
     }
 }

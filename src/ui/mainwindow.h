@@ -143,6 +143,8 @@ private:
     void showPage(int index);
     void fitPage();
     void updateSeatText();
+    // The sign-in note: the error colour for errors only, the neutral one for everything else.
+    void setLoginNote(const QString &text, bool isError);
     void buildReview();
     void setBusy(bool on);
     void beginJobPage(const QString &title, int returnPage);
