@@ -73,18 +73,24 @@ void MainWindow::setUpKeys()
     // Letters are unique among the buttons that can be on show together: the brand row, the page
     // and the hotspot card. The progress button changes its text and answers Esc instead.
     const std::pair<QPushButton *, int> letters[] = {
-        {m_signOutButton, 0},        // &Sign out
-        {m_sendCodeButton, 0},       // &Send verification code (sign-in page, no Sign out)
-        {m_signInButton, 5},         // Sign &in
-        {m_onboardHomeButton, 0},    // &Onboard a MikroTik
-        {m_connectBackButton, 0},    // &Back
-        {m_connectButton, 0},        // &Connect
-        {m_reviewBackButton, 0},     // &Back
-        {m_provisionButton, 0},      // &Onboard this MikroTik
-        {m_onboardAnotherButton, 0}, // &Onboard another
-        {m_backToAccountButton, 0},  // &Back to the account
-        {m_loadStationsButton, 0},   // &Load stations
-        {m_installButton, 0},        // &Install login page
+        {m_signOutButton, 0},               // &Sign out
+        {m_sendCodeButton, 0},              // &Send verification code (sign-in page, no Sign out)
+        {m_signInButton, 5},                // Sign &in
+        {m_onboardHomeButton, 0},           // &Onboard a MikroTik
+        {m_connectBackButton, 0},           // &Back
+        {m_connectButton, 0},               // &Connect
+        {m_reviewBackButton, 0},            // &Back
+        {m_provisionButton, 0},             // &Onboard this MikroTik
+        {m_onboardAnotherButton, 0},        // &Onboard another
+        {m_backToAccountButton, 0},         // &Back to the account
+        {m_loadStationsButton, 0},          // &Load stations
+        {m_installButton, 0},               // &Install login page
+        {m_findRoutersButton, 0},           // &Find routers
+        {m_saveBackupButton, 2},            // Sa&ve router backup
+        {m_showCommandsButton, 1},          // S&how commands
+        {m_continueWithoutBackupButton, 9}, // Continue &without a backup
+        {m_copyLogButton, 0},               // &Copy log
+        {m_saveReportButton, 5},            // Save &report
     };
     for (const auto &[button, letter] : letters)
         setMnemonic(button, letter);

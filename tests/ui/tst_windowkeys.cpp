@@ -283,8 +283,16 @@ void TestWindowKeys::mnemonicsAreUniqueAndWork()
     QVERIFY(QTest::qWaitForWindowActive(&window));
     signIn(window);
     window.onInspectReady(true, QString(), readyFacts());
+    // The buttons that show only now and then are on show too, so their letters are compared.
+    const auto showOccasionalButtons = [&window](int page) {
+        if (page == 4)
+            window.m_continueWithoutBackupButton->show();
+        if (page == 5)
+            window.m_doneLogToggle->setChecked(true);
+    };
     for (int page = 0; page < 6; ++page) {
         window.showPage(page);
+        showOccasionalButtons(page);
         QSet<QChar> seen;
         const QList<QPushButton *> buttons = window.findChildren<QPushButton *>();
         for (QPushButton *button : buttons) {
@@ -304,6 +312,16 @@ void TestWindowKeys::mnemonicsAreUniqueAndWork()
                 QVERIFY2(!mnemonicOf(action).isNull(), qPrintable(action->text()));
         }
     }
+    // Every button of the tools has a letter, on both of its pages and in both of its texts.
+    QList<QPushButton *> tools{window.m_findRoutersButton,  window.m_saveBackupButton,
+                               window.m_showCommandsButton, window.m_continueWithoutBackupButton,
+                               window.m_copyLogButton,      window.m_saveReportButton,
+                               window.m_doneLogToggle};
+    tools << window.m_doneLog->parentWidget()->findChildren<QPushButton *>();
+    for (QPushButton *button : std::as_const(tools))
+        QVERIFY2(!mnemonicOf(button).isNull(), qPrintable(button->text()));
+    window.m_doneLogToggle->setChecked(false);
+    QCOMPARE(window.m_doneLogToggle->text(), QStringLiteral("Show the &activity log"));
 
     window.showPage(2);
     QCOMPARE(window.m_connectButton->text(), QStringLiteral("&Connect"));
