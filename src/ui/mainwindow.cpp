@@ -6,12 +6,15 @@
 #include "stylesheet.h"
 #include "wizardrules.h"
 
+#include <algorithm>
+
 #include <QHBoxLayout>
 #include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QNetworkInformation>
 #include <QPixmap>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QResizeEvent>
@@ -20,8 +23,6 @@
 #include <QStackedWidget>
 #include <QTimer>
 #include <QVBoxLayout>
-
-#include <algorithm>
 
 namespace {
 
@@ -176,6 +177,9 @@ void MainWindow::buildFrame()
 
     auto *canvas = new QWidget;
     canvas->setObjectName(QStringLiteral("canvas"));
+    // Measured by its height for the width it gets, not by the narrowest width's height of its
+    // word-wrapped texts, so that a page fitted to the window does not make the window scroll.
+    canvas->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Ignored);
     auto *canvasLayout = new QVBoxLayout(canvas);
     canvasLayout->setContentsMargins(0, 0, 8, 0);
     canvasLayout->setSpacing(12);
@@ -330,15 +334,6 @@ void MainWindow::fitPage()
     const int scrollBarWidth = bar ? bar->sizeHint().width() : 14;
     const QWidget *viewport = m_scroll->viewport();
     const int width = std::max(viewport->width() - scrollBarWidth, 360);
-    if (m_stack->currentIndex() == ReviewPage)
-        fitReviewText(viewport->height(), width);
-
-    int needed = 0;
-    if (pageLayout->hasHeightForWidth())
-        needed = pageLayout->heightForWidth(width);
-    else
-        needed = std::max(pageLayout->sizeHint().height(), pageLayout->minimumSize().height());
-    needed = std::max(needed, 0);
 
     int cardHeight = 0;
     if (m_hotspotCard && !m_hotspotCard->isHidden() && m_hotspotCard->layout()) {
@@ -347,8 +342,23 @@ void MainWindow::fitPage()
                                                       : cardLayout->sizeHint().height())
                      + 16;
     }
+    // What the page has of the viewport once the hotspot card below it is on show as well.
+    const int room = viewport->height() - cardHeight;
+    if (m_currentPage == ReviewPage)
+        fitReviewText(room, width);
+    else if (m_currentPage == ApplyPage)
+        (void)fitScrollingPart(m_log, -1, room, width);
+    else if (m_currentPage == DonePage && !m_doneLog->isHidden())
+        (void)fitScrollingPart(m_doneLog, -1, room, width);
 
-    const int height = std::max(viewport->height() - cardHeight, needed);
+    int needed = 0;
+    if (pageLayout->hasHeightForWidth())
+        needed = pageLayout->heightForWidth(width);
+    else
+        needed = std::max(pageLayout->sizeHint().height(), pageLayout->minimumSize().height());
+    needed = std::max(needed, 0);
+
+    const int height = std::max(room, needed);
     if (height != m_stack->minimumHeight() || height != m_stack->maximumHeight())
         m_stack->setFixedHeight(height);
     m_fitting = false;

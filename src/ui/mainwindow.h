@@ -15,6 +15,7 @@
 
 #include <functional>
 
+class QAbstractScrollArea;
 class QCloseEvent;
 class QComboBox;
 class QKeyEvent;
@@ -169,7 +170,11 @@ private:
     [[nodiscard]] QPushButton *backAction() const;
     [[nodiscard]] bool routerChangeRunning() const;
     void showErrorText(QLabel *label, const QString &text);
-    void fitReviewText(int viewportHeight, int width);
+    // Sizes a part that scrolls on its own (fullHeight -1: as tall as the room allows) so that
+    // it and the window never both scroll; returns whether the part itself scrolls.
+    [[nodiscard]] bool fitScrollingPart(QAbstractScrollArea *part, int fullHeight, int room,
+                                        int width);
+    void fitReviewText(int room, int width);
     void addProgressChecklist();
 
     // Find routers, backups, the job report and what the window remembers (mainwindow_tools.cpp).

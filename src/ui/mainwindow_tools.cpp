@@ -138,7 +138,6 @@ QWidget *MainWindow::buildDoneLog(QWidget *parent)
     layout->addLayout(row);
     m_doneLog = new QPlainTextEdit(box);
     m_doneLog->setReadOnly(true);
-    m_doneLog->setMinimumHeight(180);
     m_doneLog->hide();
     layout->addWidget(m_doneLog);
     connect(copy, &QPushButton::clicked, this, &MainWindow::onCopyLog);

@@ -61,6 +61,8 @@ private slots:
     void mnemonicsAreUniqueAndWork();
     void reviewKeepsItsButtonsInView_data();
     void reviewKeepsItsButtonsInView();
+    void oneScrollBarAtATime_data();
+    void oneScrollBarAtATime();
     void questionsDefaultToNo();
     void closingAsksOnlyWhileARouterChanges();
     void cancelledIsNeutralOtherErrorsAreNot();
@@ -364,8 +366,9 @@ void TestWindowKeys::reviewKeepsItsButtonsInView()
                                                               .arg(inViewport.top())
                                                               .arg(visible.height())));
     }
-    // Nothing on the card is squeezed over anything else.
-    QVERIFY(window.m_reviewTextArea->geometry().bottom() < window.m_reviewError->geometry().top());
+    // Nothing on the card is squeezed over anything else, once the card has been laid out again.
+    QTRY_VERIFY(window.m_reviewTextArea->geometry().bottom() <
+                window.m_reviewError->geometry().top());
     QVERIFY(window.m_reviewError->geometry().bottom() < window.m_fullSetupRadio->geometry().top());
     // The review text is the one part of the page that scrolls: no scroll area holds the page.
     const QList<QAbstractScrollArea *> areas =
@@ -376,7 +379,86 @@ void TestWindowKeys::reviewKeepsItsButtonsInView()
     QScrollBar *bar = window.m_reviewTextArea->verticalScrollBar();
     QCOMPARE(bar->maximum(), std::max(0, window.m_reviewText->height() -
                                              window.m_reviewTextArea->viewport()->height()));
-    QVERIFY(window.m_reviewTextArea->height() >= 120);
+    // At least three lines of the text are on show at once.
+    QVERIFY(window.m_reviewTextArea->viewport()->height() >=
+            3 * window.m_reviewText->fontMetrics().lineSpacing());
+}
+
+void TestWindowKeys::oneScrollBarAtATime_data()
+{
+    QTest::addColumn<int>("page");
+    QTest::addColumn<QSize>("size");
+    for (const QSize &size : {QSize(980, 720), QSize(1280, 900), QSize(800, 600)}) {
+        for (const auto &[name, page] : {std::pair("review", 3), {"progress", 4}, {"done", 5}}) {
+            QTest::addRow("%s %dx%d", name, size.width(), size.height()) << page << size;
+        }
+    }
+}
+
+void TestWindowKeys::oneScrollBarAtATime()
+{
+    QFETCH(int, page);
+    QFETCH(QSize, size);
+    MainWindow window;
+    window.resize(size);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    signIn(window);
+    // Each page as full as it gets: the longest review text, a long run with many steps, and the
+    // done page with its activity log open.
+    window.onInspectReady(true, QString(), readyFacts());
+    window.m_fullSetupRadio->setChecked(true);
+    if (page >= 4) {
+        window.beginJobPage(QStringLiteral("Linking this router to Quillmor..."), 3);
+        for (int step = 1; step <= 30; ++step) {
+            window.appendLog(QStringLiteral("Adding part %1 of the link...").arg(step));
+            for (int line = 0; line < 4; ++line)
+                window.appendLog(QStringLiteral("Part %1 is in place (%2).").arg(step).arg(line));
+        }
+        window.setBusy(false);
+    }
+    if (page == 5) {
+        window.finishJobRecord(true, QString(), QVariantMap());
+        window.m_doneTitle->setText(QStringLiteral("Quillmor can see this router"));
+        window.m_doneText->setText(QStringLiteral("The link is in. The router is Hill-AP."));
+        window.showPage(5);
+        window.m_doneLogToggle->setChecked(true);
+    }
+    QCoreApplication::processEvents();
+    QCoreApplication::processEvents();
+
+    QList<QAbstractScrollArea *> areas = window.findChildren<QAbstractScrollArea *>();
+    QVERIFY(areas.contains(window.m_scroll));
+    QStringList scrolling;
+    for (QAbstractScrollArea *area : std::as_const(areas)) {
+        if (area->verticalScrollBar()->isVisible() || area->horizontalScrollBar()->isVisible())
+            scrolling << area->objectName() + QLatin1Char(' ') +
+                             QString::fromLatin1(area->metaObject()->className());
+    }
+    QVERIFY2(scrolling.size() <= 1, qPrintable(scrolling.join(QStringLiteral(", "))));
+
+    const bool roomy = size.height() >= 720;
+    // Where the page and the hotspot card fit, the window itself does not scroll.
+    if (roomy)
+        QVERIFY(!window.m_scroll->verticalScrollBar()->isVisible());
+    // A part that scrolls on its own can be reached by Tab; one shown whole is no stop.
+    const bool reviewScrolls = window.m_reviewTextArea->verticalScrollBar()->isVisible();
+    if (page == 3)
+        QCOMPARE(bool(window.m_reviewTextArea->focusPolicy() & Qt::TabFocus), reviewScrolls);
+    if (page == 3 && !roomy) {
+        // Too little room for even a few lines: the text is shown whole and the window scrolls.
+        QVERIFY(!reviewScrolls);
+        QVERIFY(window.m_scroll->verticalScrollBar()->isVisible());
+        QVERIFY(window.m_reviewTextArea->viewport()->height() >= window.m_reviewText->height());
+    }
+    if (page == 3 && roomy) {
+        const QRect visible = window.m_scroll->viewport()->rect();
+        for (QPushButton *button : {window.m_provisionButton, window.m_reviewBackButton}) {
+            const QRect inViewport(button->mapTo(window.m_scroll->viewport(), QPoint(0, 0)),
+                                   button->size());
+            QVERIFY2(visible.contains(inViewport), qPrintable(button->text()));
+        }
+    }
 }
 
 void TestWindowKeys::questionsDefaultToNo()
