@@ -173,6 +173,8 @@ void MainWindow::buildFrame()
     m_scroll->setAlignment(Qt::AlignTop | Qt::AlignHCenter);
     m_scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     m_scroll->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    // The page scrolls to the control in focus; the frame around it is no stop of its own.
+    m_scroll->setFocusPolicy(Qt::NoFocus);
     rootLayout->addWidget(m_scroll, 1);
 
     auto *canvas = new QWidget;
@@ -299,6 +301,29 @@ void MainWindow::placePage(int index)
     m_stack->removeWidget(placeholder);
     delete placeholder;
     m_stack->insertWidget(index, page);
+    restoreTabOrder();
+}
+
+void MainWindow::restoreTabOrder()
+{
+    // A page put into the stack late brings its controls, in their own order, to the end of the
+    // window's focus chain, behind the hotspot card. Tab goes from the brand row through the
+    // pages in the stack's order to the hotspot card, as if every page had been there from the
+    // start; hidden pages' controls are passed over.
+    QList<QWidget *> chain;
+    const auto collect = [this, &chain](const QWidget *container) {
+        for (QWidget *w = nextInFocusChain(); w != this; w = w->nextInFocusChain()) {
+            const bool tabStop = (w->focusPolicy() & Qt::TabFocus) || w == m_reviewTextArea;
+            if (tabStop && !w->focusProxy() && container->isAncestorOf(w))
+                chain << w;
+        }
+    };
+    chain << m_signOutButton;
+    for (int i = 0; i < m_stack->count(); ++i)
+        collect(m_stack->widget(i));
+    collect(m_hotspotCard);
+    for (qsizetype i = 1; i < chain.size(); ++i)
+        QWidget::setTabOrder(chain.at(i - 1), chain.at(i));
 }
 
 void MainWindow::showPage(int index)

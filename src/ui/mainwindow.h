@@ -141,6 +141,7 @@ private:
 
     // Puts a page into the stack the first time it is shown.
     void placePage(int index);
+    void restoreTabOrder();
     void showPage(int index);
     void fitPage();
     void updateSeatText();

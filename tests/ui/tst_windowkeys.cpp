@@ -59,6 +59,7 @@ private slots:
     void pageOpensWithFirstEmptyFieldFocused();
     void focusRingShowsOnEveryKindOfButton();
     void mnemonicsAreUniqueAndWork();
+    void tabFollowsTheWindowsOrder();
     void reviewKeepsItsButtonsInView_data();
     void reviewKeepsItsButtonsInView();
     void oneScrollBarAtATime_data();
@@ -74,6 +75,8 @@ private:
     static QVariantMap readyFacts();
     static void signIn(MainWindow &window);
     static void press(QWidget *target, Qt::Key key);
+    // What Tab reaches from "Sign out" until it comes back there, each control by its text.
+    static QStringList tabSequence(MainWindow &window);
 };
 
 void TestWindowKeys::init()
@@ -333,6 +336,72 @@ void TestWindowKeys::mnemonicsAreUniqueAndWork()
     QTRY_COMPARE(connectClicks.count(), 1);
     QTest::keyClick(&window, Qt::Key_B, Qt::AltModifier);
     QTRY_COMPARE(window.m_currentPage, 1);
+}
+
+QStringList TestWindowKeys::tabSequence(MainWindow &window)
+{
+    const QHash<QWidget *, QString> names{
+        {window.m_hostEdit, QStringLiteral("Router IP")},
+        {window.m_portSpin, QStringLiteral("SSH port")},
+        {window.m_userEdit, QStringLiteral("Username")},
+        {window.m_passwordEdit, QStringLiteral("Password")},
+        {window.m_routerNameEdit, QStringLiteral("Name in Quillmor")},
+        {window.m_reviewTextArea, QStringLiteral("review text")},
+        {window.m_stationList, QStringLiteral("station list")}};
+    QStringList sequence;
+    window.m_signOutButton->setFocus(Qt::TabFocusReason);
+    for (int i = 0; i < 40; ++i) {
+        QWidget *focus = window.focusWidget();
+        if (!focus || (i > 0 && focus == window.m_signOutButton))
+            break;
+        const auto *button = qobject_cast<QAbstractButton *>(focus);
+        sequence << (button ? button->text().remove(QLatin1Char('&'))
+                            : names.value(focus,
+                                          QString::fromLatin1(focus->metaObject()->className())));
+        QTest::keyClick(focus, Qt::Key_Tab);
+    }
+    return sequence;
+}
+
+void TestWindowKeys::tabFollowsTheWindowsOrder()
+{
+    MainWindow window;
+    window.show();
+    window.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+    signIn(window);
+    window.setBusy(false);
+    window.showPage(1);
+    window.showPage(2);
+    // The brand row, the page's controls in their own order, then the hotspot card; the frame
+    // that scrolls the page is not a stop of its own.
+    const QStringList card{QStringLiteral("station list"), QStringLiteral("Load stations"),
+                           QStringLiteral("Install login page")};
+    QCOMPARE(tabSequence(window),
+             QStringList({QStringLiteral("Sign out"),
+                          QStringLiteral("New MikroTik, just plugged into this computer"),
+                          QStringLiteral("Router IP"), QStringLiteral("SSH port"),
+                          QStringLiteral("Username"), QStringLiteral("Password"),
+                          QStringLiteral("Find routers"), QStringLiteral("Back"),
+                          QStringLiteral("Connect")}) +
+                 card);
+
+    // The review page is put in the stack after the connect page: its order is the same. Its
+    // text is a stop only while it scrolls on its own.
+    window.onInspectReady(true, QString(), readyFacts());
+    QVERIFY(window.m_reviewTextArea->verticalScrollBar()->isVisible());
+    const QStringList review{QStringLiteral("Sign out"),
+                             QStringLiteral("review text"),
+                             QStringLiteral("Add WireGuard, then the full setup"),
+                             QStringLiteral("Name in Quillmor"),
+                             QStringLiteral("Back"),
+                             QStringLiteral("Save router backup"),
+                             QStringLiteral("Show commands"),
+                             QStringLiteral("Onboard this MikroTik")};
+    QCOMPARE(tabSequence(window), review + card);
+    window.resize(800, 600);
+    QTRY_VERIFY(!window.m_reviewTextArea->verticalScrollBar()->isVisible());
+    QCOMPARE(tabSequence(window), QStringList(review.mid(0, 1) + review.mid(2) + card));
 }
 
 void TestWindowKeys::reviewKeepsItsButtonsInView_data()
