@@ -7,6 +7,8 @@
 #include "stylesheet.h"
 #include "wizardrules.h"
 
+#include <algorithm>
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QHBoxLayout>
@@ -15,6 +17,7 @@
 #include <QLineEdit>
 #include <QNetworkInformation>
 #include <QPixmap>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QResizeEvent>
@@ -23,8 +26,6 @@
 #include <QStackedWidget>
 #include <QTimer>
 #include <QVBoxLayout>
-
-#include <algorithm>
 
 namespace {
 
@@ -178,10 +179,15 @@ void MainWindow::buildFrame()
     m_scroll->setAlignment(Qt::AlignTop | Qt::AlignHCenter);
     m_scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     m_scroll->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    // The page scrolls to the control in focus; the frame around it is no stop of its own.
+    m_scroll->setFocusPolicy(Qt::NoFocus);
     rootLayout->addWidget(m_scroll, 1);
 
     auto *canvas = new QWidget;
     canvas->setObjectName(QStringLiteral("canvas"));
+    // Measured by its height for the width it gets, not by the narrowest width's height of its
+    // word-wrapped texts, so that a page fitted to the window does not make the window scroll.
+    canvas->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Ignored);
     auto *canvasLayout = new QVBoxLayout(canvas);
     canvasLayout->setContentsMargins(0, 0, 8, 0);
     canvasLayout->setSpacing(12);
@@ -294,8 +300,8 @@ void MainWindow::checkReachability()
     if (QNetworkInformation::loadBackendByFeatures(QNetworkInformation::Feature::Reachability)) {
         const QNetworkInformation *info = QNetworkInformation::instance();
         if (info && info->reachability() == QNetworkInformation::Reachability::Disconnected) {
-            m_loginNote->setText(
-                QStringLiteral("This computer looks offline. Sign-in needs internet."));
+            setLoginNote(QStringLiteral("This computer looks offline. Sign-in needs internet."),
+                         false);
         }
     }
 }
@@ -309,6 +315,29 @@ void MainWindow::placePage(int index)
     m_stack->removeWidget(placeholder);
     delete placeholder;
     m_stack->insertWidget(index, page);
+    restoreTabOrder();
+}
+
+void MainWindow::restoreTabOrder()
+{
+    // A page put into the stack late brings its controls, in their own order, to the end of the
+    // window's focus chain, behind the hotspot card. Tab goes from the brand row through the
+    // pages in the stack's order to the hotspot card, as if every page had been there from the
+    // start; hidden pages' controls are passed over.
+    QList<QWidget *> chain;
+    const auto collect = [this, &chain](const QWidget *container) {
+        for (QWidget *w = nextInFocusChain(); w != this; w = w->nextInFocusChain()) {
+            const bool tabStop = (w->focusPolicy() & Qt::TabFocus) || w == m_reviewTextArea;
+            if (tabStop && !w->focusProxy() && container->isAncestorOf(w))
+                chain << w;
+        }
+    };
+    chain << m_signOutButton;
+    for (int i = 0; i < m_stack->count(); ++i)
+        collect(m_stack->widget(i));
+    collect(m_hotspotCard);
+    for (qsizetype i = 1; i < chain.size(); ++i)
+        QWidget::setTabOrder(chain.at(i - 1), chain.at(i));
 }
 
 void MainWindow::showPage(int index)
@@ -344,15 +373,6 @@ void MainWindow::fitPage()
     const int scrollBarWidth = bar ? bar->sizeHint().width() : 14;
     const QWidget *viewport = m_scroll->viewport();
     const int width = std::max(viewport->width() - scrollBarWidth, 360);
-    if (m_stack->currentIndex() == ReviewPage)
-        fitReviewText(viewport->height(), width);
-
-    int needed = 0;
-    if (pageLayout->hasHeightForWidth())
-        needed = pageLayout->heightForWidth(width);
-    else
-        needed = std::max(pageLayout->sizeHint().height(), pageLayout->minimumSize().height());
-    needed = std::max(needed, 0);
 
     int cardHeight = 0;
     if (m_hotspotCard && !m_hotspotCard->isHidden() && m_hotspotCard->layout()) {
@@ -361,8 +381,23 @@ void MainWindow::fitPage()
                                                       : cardLayout->sizeHint().height())
                      + 16;
     }
+    // What the page has of the viewport once the hotspot card below it is on show as well.
+    const int room = viewport->height() - cardHeight;
+    if (m_currentPage == ReviewPage)
+        fitReviewText(room, width);
+    else if (m_currentPage == ApplyPage)
+        (void)fitScrollingPart(m_log, -1, room, width);
+    else if (m_currentPage == DonePage && !m_doneLog->isHidden())
+        (void)fitScrollingPart(m_doneLog, -1, room, width);
 
-    const int height = std::max(viewport->height() - cardHeight, needed);
+    int needed = 0;
+    if (pageLayout->hasHeightForWidth())
+        needed = pageLayout->heightForWidth(width);
+    else
+        needed = std::max(pageLayout->sizeHint().height(), pageLayout->minimumSize().height());
+    needed = std::max(needed, 0);
+
+    const int height = std::max(room, needed);
     if (height != m_stack->minimumHeight() || height != m_stack->maximumHeight())
         m_stack->setFixedHeight(height);
     m_fitting = false;

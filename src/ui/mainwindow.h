@@ -15,6 +15,7 @@
 
 #include <functional>
 
+class QAbstractScrollArea;
 class QCloseEvent;
 class QComboBox;
 class QKeyEvent;
@@ -141,9 +142,12 @@ private:
 
     // Puts a page into the stack the first time it is shown.
     void placePage(int index);
+    void restoreTabOrder();
     void showPage(int index);
     void fitPage();
     void updateSeatText();
+    // The sign-in note: the error colour for errors only, the neutral one for everything else.
+    void setLoginNote(const QString &text, bool isError);
     void buildReview();
     void setBusy(bool on);
     void beginJobPage(const QString &title, int returnPage);
@@ -168,7 +172,11 @@ private:
     [[nodiscard]] QPushButton *backAction() const;
     [[nodiscard]] bool routerChangeRunning() const;
     void showErrorText(QLabel *label, const QString &text);
-    void fitReviewText(int viewportHeight, int width);
+    // Sizes a part that scrolls on its own (fullHeight -1: as tall as the room allows) so that
+    // it and the window never both scroll; returns whether the part itself scrolls.
+    [[nodiscard]] bool fitScrollingPart(QAbstractScrollArea *part, int fullHeight, int room,
+                                        int width);
+    void fitReviewText(int room, int width);
     void addProgressChecklist();
 
     // Find routers, backups, the job report and what the window remembers (mainwindow_tools.cpp).

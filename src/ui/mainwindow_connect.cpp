@@ -105,6 +105,9 @@ QWidget *MainWindow::buildReviewPage()
 
     const Card review = makeCard(content);
     QVBoxLayout *layout = review.layout;
+    // Set closer than other cards, so that the text area keeps a few lines at the first size.
+    layout->setContentsMargins(22, 14, 22, 14);
+    layout->setSpacing(8);
     auto *title = new QLabel(QStringLiteral("Ready to link"), review.widget);
     title->setObjectName(QStringLiteral("title"));
     layout->addWidget(title);

@@ -40,10 +40,13 @@ QWidget *MainWindow::buildHotspotCard()
     m_stationList->addItem(QLatin1String(kLoadStationsFirst));
     m_stationList->setMinimumHeight(44);
     m_stationList->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
-    card.layout->addWidget(m_stationList);
 
+    // The station and its two buttons share a row, and the card is set closer than the others:
+    // on the review page it has to fit under the page without making the window scroll.
+    card.layout->setSpacing(8);
     auto *buttons = new QHBoxLayout;
     buttons->setSpacing(10);
+    buttons->addWidget(m_stationList, 1);
     m_loadStationsButton = new QPushButton(QStringLiteral("Load stations"), card.widget);
     m_loadStationsButton->setObjectName(QStringLiteral("secondary"));
     m_loadStationsButton->setEnabled(false);
@@ -51,7 +54,6 @@ QWidget *MainWindow::buildHotspotCard()
     m_installButton = new QPushButton(QStringLiteral("Install login page"), card.widget);
     m_installButton->setEnabled(false);
     buttons->addWidget(m_installButton);
-    buttons->addStretch(1);
     card.layout->addLayout(buttons);
 
     m_hotspotNote = new QLabel(card.widget);

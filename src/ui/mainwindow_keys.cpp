@@ -28,9 +28,6 @@ const char kCloseQuestion[] = "A router job is still running. Stop it and close?
 // Room for a title bar and borders when the window system has not reported its frame yet.
 const QMargins kAssumedFrame(8, 38, 8, 8);
 
-// The review text never shrinks below about six lines.
-constexpr int kMinReviewTextHeight = 120;
-
 void setMnemonic(QPushButton *button, int letter)
 {
     QString text = button->text();
@@ -73,18 +70,24 @@ void MainWindow::setUpKeys()
     // Letters are unique among the buttons that can be on show together: the brand row, the page
     // and the hotspot card. The progress button changes its text and answers Esc instead.
     const std::pair<QPushButton *, int> letters[] = {
-        {m_signOutButton, 0},        // &Sign out
-        {m_sendCodeButton, 0},       // &Send verification code (sign-in page, no Sign out)
-        {m_signInButton, 5},         // Sign &in
-        {m_onboardHomeButton, 0},    // &Onboard a MikroTik
-        {m_connectBackButton, 0},    // &Back
-        {m_connectButton, 0},        // &Connect
-        {m_reviewBackButton, 0},     // &Back
-        {m_provisionButton, 0},      // &Onboard this MikroTik
-        {m_onboardAnotherButton, 0}, // &Onboard another
-        {m_backToAccountButton, 0},  // &Back to the account
-        {m_loadStationsButton, 0},   // &Load stations
-        {m_installButton, 0},        // &Install login page
+        {m_signOutButton, 0},               // &Sign out
+        {m_sendCodeButton, 0},              // &Send verification code (sign-in page, no Sign out)
+        {m_signInButton, 5},                // Sign &in
+        {m_onboardHomeButton, 0},           // &Onboard a MikroTik
+        {m_connectBackButton, 0},           // &Back
+        {m_connectButton, 0},               // &Connect
+        {m_reviewBackButton, 0},            // &Back
+        {m_provisionButton, 0},             // &Onboard this MikroTik
+        {m_onboardAnotherButton, 0},        // &Onboard another
+        {m_backToAccountButton, 0},         // &Back to the account
+        {m_loadStationsButton, 0},          // &Load stations
+        {m_installButton, 0},               // &Install login page
+        {m_findRoutersButton, 0},           // &Find routers
+        {m_saveBackupButton, 2},            // Sa&ve router backup
+        {m_showCommandsButton, 1},          // S&how commands
+        {m_continueWithoutBackupButton, 9}, // Continue &without a backup
+        {m_copyLogButton, 0},               // &Copy log
+        {m_saveReportButton, 5},            // Save &report
     };
     for (const auto &[button, letter] : letters)
         setMnemonic(button, letter);
@@ -200,7 +203,12 @@ void MainWindow::closeEvent(QCloseEvent *event)
             event->ignore();
             return;
         }
+        // Whichever is running stops at once: a router job, or a service call waiting in a nested
+        // event loop (the install through the Quillmor link), which must not fall back to the
+        // router's address afterwards either.
+        m_cancelAsked = true;
         m_worker->requestCancel();
+        m_api.cancelRequest();
     }
     // Remembered when the operator closes the window, the one way a run of the app ends.
     saveRecentSettings();
@@ -215,35 +223,71 @@ void MainWindow::showErrorText(QLabel *label, const QString &text)
                                                            : QString());
 }
 
-void MainWindow::fitReviewText(int viewportHeight, int width)
+namespace {
+
+// Layouts cache their height for a width, nested ones too; a new height of a part has to reach
+// every layout between it and the page before the page is measured again.
+void invalidateLayouts(QLayout *layout)
 {
-    QLayout *pageLayout = m_stack->widget(ReviewPage)->layout();
+    if (!layout)
+        return;
+    layout->invalidate();
+    for (int i = 0; i < layout->count(); ++i)
+        invalidateLayouts(layout->itemAt(i)->layout());
+}
+
+void setPartHeight(QAbstractScrollArea *part, QWidget *page, int height)
+{
+    part->setFixedHeight(height);
+    for (QWidget *w = part->parentWidget(); w; w = w->parentWidget()) {
+        invalidateLayouts(w->layout());
+        w->updateGeometry();
+        if (w == page)
+            break;
+    }
+}
+
+int pageHeightForWidth(QLayout *layout, int width)
+{
+    return layout->hasHeightForWidth() ? layout->heightForWidth(width)
+                                       : layout->sizeHint().height();
+}
+
+} // namespace
+
+bool MainWindow::fitScrollingPart(QAbstractScrollArea *part, int fullHeight, int room, int width)
+{
+    // The smallest useful view: three lines and the frame around them.
+    part->ensurePolished();
+    const int frame = part->height() - part->viewport()->height();
+    const int minimum = 3 * part->fontMetrics().lineSpacing() + std::max(frame, 0) + 12;
+    QWidget *page = m_stack->currentWidget();
+    setPartHeight(part, page, minimum);
+    const int rest = pageHeightForWidth(page->layout(), width) - minimum;
+    const int space = room - rest;
+    // One scroll bar at a time: where the part fits beside the rest of the page and the hotspot
+    // card, it scrolls on its own and the window does not; where it does not, the window scrolls
+    // and the part shows all of itself (or, for a log of unknown length, shows no bar of its own).
+    const bool bounded = space >= minimum;
+    int height = minimum;
+    if (bounded)
+        height = fullHeight >= 0 ? std::clamp(fullHeight, minimum, space) : space;
+    else if (fullHeight >= 0)
+        height = std::max(fullHeight, minimum);
+    part->setVerticalScrollBarPolicy(bounded ? Qt::ScrollBarAsNeeded : Qt::ScrollBarAlwaysOff);
+    setPartHeight(part, page, height);
+    return bounded && fullHeight > height;
+}
+
+void MainWindow::fitReviewText(int room, int width)
+{
     // The card's margins and the text area's own scroll bar take this much of the page's width.
     const int barWidth = m_reviewTextArea->verticalScrollBar()->sizeHint().width();
     const int textWidth = std::max(width - 8 - 44 - barWidth, 120);
     const int textHeight = m_reviewText->heightForWidth(textWidth);
-
-    // Layouts cache their height for a width; each new height of the area has to reach them
-    // before the page is measured again.
-    const auto setTextHeight = [this, pageLayout](int height) {
-        m_reviewTextArea->setFixedHeight(height);
-        QWidget *card = m_reviewTextArea->parentWidget();
-        card->layout()->invalidate();
-        card->updateGeometry();
-        pageLayout->invalidate();
-    };
-    setTextHeight(kMinReviewTextHeight);
-    const int rest = pageLayout->heightForWidth(width) - kMinReviewTextHeight;
-    int cardHeight = 0;
-    if (!m_hotspotCard->isHidden() && m_hotspotCard->layout())
-        cardHeight = m_hotspotCard->layout()->heightForWidth(width) + 16;
-    // Best: the page and the hotspot card fit, and only the review text scrolls. Next best: the
-    // page fits, so its buttons are on show, and the window scrolls down to the hotspot card.
-    int room = viewportHeight - rest - cardHeight;
-    if (room < kMinReviewTextHeight)
-        room = viewportHeight - rest;
-    setTextHeight(
-        std::clamp(textHeight, kMinReviewTextHeight, std::max(room, kMinReviewTextHeight)));
+    const bool scrolls = fitScrollingPart(m_reviewTextArea, textHeight, room, width);
+    // A text that is all on show is no stop for Tab; one that scrolls is reached by the keys.
+    m_reviewTextArea->setFocusPolicy(scrolls ? Qt::StrongFocus : Qt::NoFocus);
 }
 
 void MainWindow::addProgressChecklist()
@@ -255,6 +299,9 @@ void MainWindow::addProgressChecklist()
     auto *row = new QHBoxLayout;
     row->setSpacing(12);
     m_checklist = new ProgressChecklist(m_log->parentWidget());
+    // As tall as the log beside it, which takes the room the page has (fitPage); the list follows
+    // its newest step rather than asking for more.
+    m_checklist->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Ignored);
     row->addWidget(m_checklist);
     row->addWidget(m_log, 1);
     pageLayout->insertLayout(index, row, 1);

@@ -98,24 +98,22 @@ void MainWindow::onSendCode()
         return;
     const QString account = m_accountEdit->text().trimmed();
     if (account.size() < 3) {
-        m_loginNote->setText(QStringLiteral("Enter the account number from Quillmor."));
+        setLoginNote(QStringLiteral("Enter the account number from Quillmor."), false);
         return;
     }
-    m_loginNote->setText(QStringLiteral("Sending the code..."));
+    setLoginNote(QStringLiteral("Sending the code..."), false);
     QString error;
     setBusy(true);
     const bool ok = m_api.requestCode(account, &error);
     setBusy(false);
     if (ok) {
-        m_loginNote->setStyleSheet(QLatin1String(kMutedColour));
         m_codeRow->show();
-        m_loginNote->setText(
-            QStringLiteral("Enter the code sent to the phone or email on this account."));
+        setLoginNote(QStringLiteral("Enter the code sent to the phone or email on this account."),
+                     false);
         fitPage();
         m_codeEdit->setFocus();
     } else {
-        m_loginNote->setStyleSheet(QLatin1String(kErrorColour));
-        m_loginNote->setText(error);
+        setLoginNote(error, true);
     }
 }
 
@@ -126,10 +124,10 @@ void MainWindow::onVerify()
     const QString account = m_accountEdit->text().trimmed();
     const QString code = m_codeEdit->text().trimmed();
     if (code.size() < 4) {
-        m_loginNote->setText(QStringLiteral("Enter the verification code."));
+        setLoginNote(QStringLiteral("Enter the verification code."), false);
         return;
     }
-    m_loginNote->setText(QStringLiteral("Checking the code..."));
+    setLoginNote(QStringLiteral("Checking the code..."), false);
     AccountProfile profile;
     profile.routerLimit = -1;
     QString error;
@@ -137,9 +135,7 @@ void MainWindow::onVerify()
     const bool ok = m_api.verifyCode(account, code, &profile, &error);
     setBusy(false);
     if (!ok) {
-        // A refused code is an error like any other, whatever colour the note had before.
-        m_loginNote->setStyleSheet(QLatin1String(kErrorColour));
-        m_loginNote->setText(error);
+        setLoginNote(error, true);
         return;
     }
     m_profile = profile;
@@ -170,9 +166,16 @@ void MainWindow::onSignOut()
     m_pppoePasswordEdit->clear();
     m_codeEdit->clear();
     m_codeRow->hide();
-    m_loginNote->clear();
+    setLoginNote(QString(), false);
     fitPage();
     showPage(LoginPage);
+}
+
+void MainWindow::setLoginNote(const QString &text, bool isError)
+{
+    // Each text sets its own colour: a prompt or a progress text after a refusal is not an error.
+    m_loginNote->setStyleSheet(QLatin1String(isError ? kErrorColour : kMutedColour));
+    m_loginNote->setText(text);
 }
 
 void MainWindow::updateSeatText()

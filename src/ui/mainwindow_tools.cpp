@@ -124,29 +124,28 @@ QWidget *MainWindow::buildDoneLog(QWidget *parent)
     auto *layout = new QVBoxLayout(box);
     layout->setContentsMargins(0, 0, 0, 0);
     auto *row = new QHBoxLayout;
-    m_doneLogToggle = new QPushButton(QStringLiteral("Show the activity log"), box);
+    m_doneLogToggle = new QPushButton(QStringLiteral("Show the &activity log"), box);
     m_doneLogToggle->setObjectName(QStringLiteral("secondary"));
     m_doneLogToggle->setCheckable(true);
     row->addWidget(m_doneLogToggle);
     row->addStretch(1);
-    auto *copy = new QPushButton(QStringLiteral("Copy log"), box);
+    auto *copy = new QPushButton(QStringLiteral("&Copy log"), box);
     copy->setObjectName(QStringLiteral("secondary"));
     row->addWidget(copy);
-    auto *save = new QPushButton(QStringLiteral("Save report"), box);
+    auto *save = new QPushButton(QStringLiteral("Save &report"), box);
     save->setObjectName(QStringLiteral("secondary"));
     row->addWidget(save);
     layout->addLayout(row);
     m_doneLog = new QPlainTextEdit(box);
     m_doneLog->setReadOnly(true);
-    m_doneLog->setMinimumHeight(180);
     m_doneLog->hide();
     layout->addWidget(m_doneLog);
     connect(copy, &QPushButton::clicked, this, &MainWindow::onCopyLog);
     connect(save, &QPushButton::clicked, this, &MainWindow::onSaveReport);
     connect(m_doneLogToggle, &QPushButton::toggled, this, [this](bool open) {
         m_doneLog->setVisible(open);
-        m_doneLogToggle->setText(open ? QStringLiteral("Hide the activity log")
-                                      : QStringLiteral("Show the activity log"));
+        m_doneLogToggle->setText(open ? QStringLiteral("Hide the &activity log")
+                                      : QStringLiteral("Show the &activity log"));
         fitPage();
     });
     return box;

@@ -44,6 +44,10 @@ ProgressChecklist::ProgressChecklist(QWidget *parent)
     m_list->setSelectionMode(QAbstractItemView::NoSelection);
     m_list->setWordWrap(true);
     m_list->setSpacing(3);
+    // The activity log beside it is the page's one scroll bar; the list follows the newest step
+    // instead (render), and the wheel still reaches the earlier ones.
+    m_list->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    m_list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     // Framed like the activity log beside it.
     m_list->setStyleSheet(QStringLiteral("QListWidget { background: white; border: 1px solid "
                                          "#c9d3dc; border-radius: 8px; padding: 6px; }"));

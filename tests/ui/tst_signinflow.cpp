@@ -2,6 +2,11 @@
 #include "router/routertask.h"
 #include "ui/mainwindow.h"
 
+#include <functional>
+#include <memory>
+
+#include <QApplication>
+#include <QCloseEvent>
 #include <QComboBox>
 #include <QDir>
 #include <QElapsedTimer>
@@ -17,8 +22,6 @@
 #include <QTest>
 #include <QTextDocument>
 #include <QTimer>
-
-#include <memory>
 
 namespace {
 
@@ -91,6 +94,7 @@ private slots:
     void hotspotInstallGoesToChosenRouter();
     void tunnelFailureFallsBackOnlyForLinkedRouter();
     void cancelAbortsTunnelInstallWithoutFallback();
+    void closingEndsTheTunnelInstallAtOnce();
     void pageScreenshots();
 
 private:
@@ -98,6 +102,9 @@ private:
     [[nodiscard]] static QString scenarioPath(const QString &name);
     [[nodiscard]] QString recordedStation(const QString &routerId) const;
     void failTunnelInstalls(const BillingSimOverride &override);
+    // The sign-in note's text and style sheet while a slowed request to the endpoint waits.
+    [[nodiscard]] QString noteWhileWaiting(const QString &endpoint,
+                                           const std::function<void()> &send);
 
     BillingSim m_billing;
     QTemporaryDir m_dir;
@@ -174,10 +181,11 @@ void TestSignInFlow::signInHintsAndColours()
     w.m_accountEdit->setText(QStringLiteral(" 12 "));
     w.m_sendCodeButton->click();
     QCOMPARE(w.m_loginNote->text(), QStringLiteral("Enter the account number from Quillmor."));
-    QCOMPARE(w.m_loginNote->styleSheet(), QString());
+    QCOMPARE(w.m_loginNote->styleSheet(), QLatin1String(kMutedColour));
     QVERIFY(m_billing.requests().isEmpty());
 
-    // An unknown account: the service's refusal, in the error colour, which the hint then keeps.
+    // An unknown account: the service's refusal, in the error colour. The prompt after it is not
+    // an error, and neither is the progress text while the next request waits for its answer.
     w.m_accountEdit->setText(QStringLiteral("999"));
     QTest::keyClick(w.m_accountEdit, Qt::Key_Return);
     QCOMPARE(m_billing.requestsTo(QStringLiteral("/api/v1/desktop/auth/request-code")).size(), 1);
@@ -187,10 +195,13 @@ void TestSignInFlow::signInHintsAndColours()
     w.m_accountEdit->setText(QStringLiteral("12"));
     w.m_sendCodeButton->click();
     QCOMPARE(w.m_loginNote->text(), QStringLiteral("Enter the account number from Quillmor."));
-    QCOMPARE(w.m_loginNote->styleSheet(), QLatin1String(kErrorColour));
+    QCOMPARE(w.m_loginNote->styleSheet(), QLatin1String(kMutedColour));
 
+    w.m_loginNote->setStyleSheet(QLatin1String(kErrorColour));
     w.m_accountEdit->setText(QStringLiteral("100200"));
-    QTest::keyClick(w.m_accountEdit, Qt::Key_Return);
+    QCOMPARE(noteWhileWaiting(QStringLiteral("auth/request-code"),
+                              [&w] { QTest::keyClick(w.m_accountEdit, Qt::Key_Return); }),
+             QStringLiteral("Sending the code... | ") + QLatin1String(kMutedColour));
     QVERIFY(w.m_codeRow->isVisibleTo(&w));
     QCOMPARE(w.m_loginNote->styleSheet(), QLatin1String(kMutedColour));
     QCOMPARE(w.m_loginNote->text(),
@@ -209,9 +220,17 @@ void TestSignInFlow::signInHintsAndColours()
     QCOMPARE(w.m_loginNote->styleSheet(), QLatin1String(kErrorColour));
     QCOMPARE(w.m_currentPage, 0);
     QVERIFY(w.m_profile.token.isEmpty());
+    // What follows the refusal is neutral again: the prompt, then the check of the next code.
+    w.m_codeEdit->setText(QStringLiteral("12"));
+    w.m_signInButton->click();
+    QCOMPARE(w.m_loginNote->text(), QStringLiteral("Enter the verification code."));
+    QCOMPARE(w.m_loginNote->styleSheet(), QLatin1String(kMutedColour));
 
+    w.m_loginNote->setStyleSheet(QLatin1String(kErrorColour));
     w.m_codeEdit->setText(QStringLiteral(" 123456 "));
-    QTest::keyClick(w.m_codeEdit, Qt::Key_Return);
+    QCOMPARE(noteWhileWaiting(QStringLiteral("auth/verify"),
+                              [&w] { QTest::keyClick(w.m_codeEdit, Qt::Key_Return); }),
+             QStringLiteral("Checking the code... | ") + QLatin1String(kMutedColour));
     QCOMPARE(w.m_currentPage, 1);
     QCOMPARE(w.m_chip->text(), QStringLiteral("Riverside Community Net (100200)"));
     QCOMPARE(w.m_homeTitle->text(), w.m_chip->text());
@@ -313,6 +332,21 @@ void TestSignInFlow::failTunnelInstalls(const BillingSimOverride &override)
             QStringLiteral("/api/v1/desktop/routers/%1/hotspot-install").arg(QLatin1String(id)),
             override);
     }
+}
+
+QString TestSignInFlow::noteWhileWaiting(const QString &endpoint, const std::function<void()> &send)
+{
+    BillingSimOverride slow;
+    slow.delayMs = 600;
+    m_billing.setOverride(QStringLiteral("/api/v1/desktop/") + endpoint, slow);
+    QString seen;
+    QTimer::singleShot(200, m_window.get(), [this, &seen] {
+        seen = m_window->m_loginNote->text() + QStringLiteral(" | ") +
+               m_window->m_loginNote->styleSheet();
+    });
+    send();
+    m_billing.clearOverrides();
+    return seen;
 }
 
 void TestSignInFlow::hotspotInstallGoesToChosenRouter()
@@ -441,6 +475,38 @@ void TestSignInFlow::cancelAbortsTunnelInstallWithoutFallback()
     QVERIFY(w.m_progressButton->isEnabled());
     w.m_progressButton->click();
     QCOMPARE(w.m_currentPage, 1);
+}
+
+void TestSignInFlow::closingEndsTheTunnelInstallAtOnce()
+{
+    MainWindow &w = *m_window;
+    signIn("100200");
+    w.m_passwordEdit->setText(QStringLiteral("router-pass"));
+    w.rememberLinkedRouter(QLatin1String(kSavedRouterId), QStringLiteral("Office router"));
+    BillingSimOverride slow;
+    slow.delayMs = 15000;
+    failTunnelInstalls(slow);
+
+    // The window is closed while the service call waits in its nested event loop; "Yes" stops it.
+    bool closed = false;
+    QTimer::singleShot(300, &w, [&] {
+        QCloseEvent event;
+        QApplication::sendEvent(&w, &event);
+        closed = event.isAccepted();
+    });
+    QElapsedTimer clock;
+    clock.start();
+    w.m_installButton->click();
+    const qint64 elapsed = clock.elapsed();
+    m_billing.clearOverrides();
+    QVERIFY(closed);
+    QCOMPARE(m_questions.constLast(),
+             QStringLiteral("A router job is still running. Stop it and close?"));
+    QVERIFY2(elapsed < 5000, qPrintable(QString::number(elapsed)));
+    QCOMPARE(w.m_progressTitle->text(), QStringLiteral("Cancelled."));
+    // A window on its way out does not start a router job through the fallback.
+    QVERIFY(!w.m_log->toPlainText().contains(QLatin1String("Trying the router address")));
+    QVERIFY(!w.m_worker->isRunning());
 }
 
 void TestSignInFlow::pageScreenshots()

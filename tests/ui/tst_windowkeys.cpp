@@ -59,8 +59,11 @@ private slots:
     void pageOpensWithFirstEmptyFieldFocused();
     void focusRingShowsOnEveryKindOfButton();
     void mnemonicsAreUniqueAndWork();
+    void tabFollowsTheWindowsOrder();
     void reviewKeepsItsButtonsInView_data();
     void reviewKeepsItsButtonsInView();
+    void oneScrollBarAtATime_data();
+    void oneScrollBarAtATime();
     void questionsDefaultToNo();
     void closingAsksOnlyWhileARouterChanges();
     void cancelledIsNeutralOtherErrorsAreNot();
@@ -72,6 +75,8 @@ private:
     static QVariantMap readyFacts();
     static void signIn(MainWindow &window);
     static void press(QWidget *target, Qt::Key key);
+    // What Tab reaches from "Sign out" until it comes back there, each control by its text.
+    static QStringList tabSequence(MainWindow &window);
 };
 
 void TestWindowKeys::init()
@@ -283,8 +288,16 @@ void TestWindowKeys::mnemonicsAreUniqueAndWork()
     QVERIFY(QTest::qWaitForWindowActive(&window));
     signIn(window);
     window.onInspectReady(true, QString(), readyFacts());
+    // The buttons that show only now and then are on show too, so their letters are compared.
+    const auto showOccasionalButtons = [&window](int page) {
+        if (page == 4)
+            window.m_continueWithoutBackupButton->show();
+        if (page == 5)
+            window.m_doneLogToggle->setChecked(true);
+    };
     for (int page = 0; page < 6; ++page) {
         window.showPage(page);
+        showOccasionalButtons(page);
         QSet<QChar> seen;
         const QList<QPushButton *> buttons = window.findChildren<QPushButton *>();
         for (QPushButton *button : buttons) {
@@ -304,6 +317,16 @@ void TestWindowKeys::mnemonicsAreUniqueAndWork()
                 QVERIFY2(!mnemonicOf(action).isNull(), qPrintable(action->text()));
         }
     }
+    // Every button of the tools has a letter, on both of its pages and in both of its texts.
+    QList<QPushButton *> tools{window.m_findRoutersButton,  window.m_saveBackupButton,
+                               window.m_showCommandsButton, window.m_continueWithoutBackupButton,
+                               window.m_copyLogButton,      window.m_saveReportButton,
+                               window.m_doneLogToggle};
+    tools << window.m_doneLog->parentWidget()->findChildren<QPushButton *>();
+    for (QPushButton *button : std::as_const(tools))
+        QVERIFY2(!mnemonicOf(button).isNull(), qPrintable(button->text()));
+    window.m_doneLogToggle->setChecked(false);
+    QCOMPARE(window.m_doneLogToggle->text(), QStringLiteral("Show the &activity log"));
 
     window.showPage(2);
     QCOMPARE(window.m_connectButton->text(), QStringLiteral("&Connect"));
@@ -313,6 +336,72 @@ void TestWindowKeys::mnemonicsAreUniqueAndWork()
     QTRY_COMPARE(connectClicks.count(), 1);
     QTest::keyClick(&window, Qt::Key_B, Qt::AltModifier);
     QTRY_COMPARE(window.m_currentPage, 1);
+}
+
+QStringList TestWindowKeys::tabSequence(MainWindow &window)
+{
+    const QHash<QWidget *, QString> names{
+        {window.m_hostEdit, QStringLiteral("Router IP")},
+        {window.m_portSpin, QStringLiteral("SSH port")},
+        {window.m_userEdit, QStringLiteral("Username")},
+        {window.m_passwordEdit, QStringLiteral("Password")},
+        {window.m_routerNameEdit, QStringLiteral("Name in Quillmor")},
+        {window.m_reviewTextArea, QStringLiteral("review text")},
+        {window.m_stationList, QStringLiteral("station list")}};
+    QStringList sequence;
+    window.m_signOutButton->setFocus(Qt::TabFocusReason);
+    for (int i = 0; i < 40; ++i) {
+        QWidget *focus = window.focusWidget();
+        if (!focus || (i > 0 && focus == window.m_signOutButton))
+            break;
+        const auto *button = qobject_cast<QAbstractButton *>(focus);
+        sequence << (button ? button->text().remove(QLatin1Char('&'))
+                            : names.value(focus,
+                                          QString::fromLatin1(focus->metaObject()->className())));
+        QTest::keyClick(focus, Qt::Key_Tab);
+    }
+    return sequence;
+}
+
+void TestWindowKeys::tabFollowsTheWindowsOrder()
+{
+    MainWindow window;
+    window.show();
+    window.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+    signIn(window);
+    window.setBusy(false);
+    window.showPage(1);
+    window.showPage(2);
+    // The brand row, the page's controls in their own order, then the hotspot card; the frame
+    // that scrolls the page is not a stop of its own.
+    const QStringList card{QStringLiteral("station list"), QStringLiteral("Load stations"),
+                           QStringLiteral("Install login page")};
+    QCOMPARE(tabSequence(window),
+             QStringList({QStringLiteral("Sign out"),
+                          QStringLiteral("New MikroTik, just plugged into this computer"),
+                          QStringLiteral("Router IP"), QStringLiteral("SSH port"),
+                          QStringLiteral("Username"), QStringLiteral("Password"),
+                          QStringLiteral("Find routers"), QStringLiteral("Back"),
+                          QStringLiteral("Connect")}) +
+                 card);
+
+    // The review page is put in the stack after the connect page: its order is the same. Its
+    // text is a stop only while it scrolls on its own.
+    window.onInspectReady(true, QString(), readyFacts());
+    QVERIFY(window.m_reviewTextArea->verticalScrollBar()->isVisible());
+    const QStringList review{QStringLiteral("Sign out"),
+                             QStringLiteral("review text"),
+                             QStringLiteral("Add WireGuard, then the full setup"),
+                             QStringLiteral("Name in Quillmor"),
+                             QStringLiteral("Back"),
+                             QStringLiteral("Save router backup"),
+                             QStringLiteral("Show commands"),
+                             QStringLiteral("Onboard this MikroTik")};
+    QCOMPARE(tabSequence(window), review + card);
+    window.resize(800, 600);
+    QTRY_VERIFY(!window.m_reviewTextArea->verticalScrollBar()->isVisible());
+    QCOMPARE(tabSequence(window), QStringList(review.mid(0, 1) + review.mid(2) + card));
 }
 
 void TestWindowKeys::reviewKeepsItsButtonsInView_data()
@@ -346,8 +435,9 @@ void TestWindowKeys::reviewKeepsItsButtonsInView()
                                                               .arg(inViewport.top())
                                                               .arg(visible.height())));
     }
-    // Nothing on the card is squeezed over anything else.
-    QVERIFY(window.m_reviewTextArea->geometry().bottom() < window.m_reviewError->geometry().top());
+    // Nothing on the card is squeezed over anything else, once the card has been laid out again.
+    QTRY_VERIFY(window.m_reviewTextArea->geometry().bottom() <
+                window.m_reviewError->geometry().top());
     QVERIFY(window.m_reviewError->geometry().bottom() < window.m_fullSetupRadio->geometry().top());
     // The review text is the one part of the page that scrolls: no scroll area holds the page.
     const QList<QAbstractScrollArea *> areas =
@@ -358,7 +448,86 @@ void TestWindowKeys::reviewKeepsItsButtonsInView()
     QScrollBar *bar = window.m_reviewTextArea->verticalScrollBar();
     QCOMPARE(bar->maximum(), std::max(0, window.m_reviewText->height() -
                                              window.m_reviewTextArea->viewport()->height()));
-    QVERIFY(window.m_reviewTextArea->height() >= 120);
+    // At least three lines of the text are on show at once.
+    QVERIFY(window.m_reviewTextArea->viewport()->height() >=
+            3 * window.m_reviewText->fontMetrics().lineSpacing());
+}
+
+void TestWindowKeys::oneScrollBarAtATime_data()
+{
+    QTest::addColumn<int>("page");
+    QTest::addColumn<QSize>("size");
+    for (const QSize &size : {QSize(980, 720), QSize(1280, 900), QSize(800, 600)}) {
+        for (const auto &[name, page] : {std::pair("review", 3), {"progress", 4}, {"done", 5}}) {
+            QTest::addRow("%s %dx%d", name, size.width(), size.height()) << page << size;
+        }
+    }
+}
+
+void TestWindowKeys::oneScrollBarAtATime()
+{
+    QFETCH(int, page);
+    QFETCH(QSize, size);
+    MainWindow window;
+    window.resize(size);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    signIn(window);
+    // Each page as full as it gets: the longest review text, a long run with many steps, and the
+    // done page with its activity log open.
+    window.onInspectReady(true, QString(), readyFacts());
+    window.m_fullSetupRadio->setChecked(true);
+    if (page >= 4) {
+        window.beginJobPage(QStringLiteral("Linking this router to Quillmor..."), 3);
+        for (int step = 1; step <= 30; ++step) {
+            window.appendLog(QStringLiteral("Adding part %1 of the link...").arg(step));
+            for (int line = 0; line < 4; ++line)
+                window.appendLog(QStringLiteral("Part %1 is in place (%2).").arg(step).arg(line));
+        }
+        window.setBusy(false);
+    }
+    if (page == 5) {
+        window.finishJobRecord(true, QString(), QVariantMap());
+        window.m_doneTitle->setText(QStringLiteral("Quillmor can see this router"));
+        window.m_doneText->setText(QStringLiteral("The link is in. The router is Hill-AP."));
+        window.showPage(5);
+        window.m_doneLogToggle->setChecked(true);
+    }
+    QCoreApplication::processEvents();
+    QCoreApplication::processEvents();
+
+    QList<QAbstractScrollArea *> areas = window.findChildren<QAbstractScrollArea *>();
+    QVERIFY(areas.contains(window.m_scroll));
+    QStringList scrolling;
+    for (QAbstractScrollArea *area : std::as_const(areas)) {
+        if (area->verticalScrollBar()->isVisible() || area->horizontalScrollBar()->isVisible())
+            scrolling << area->objectName() + QLatin1Char(' ') +
+                             QString::fromLatin1(area->metaObject()->className());
+    }
+    QVERIFY2(scrolling.size() <= 1, qPrintable(scrolling.join(QStringLiteral(", "))));
+
+    const bool roomy = size.height() >= 720;
+    // Where the page and the hotspot card fit, the window itself does not scroll.
+    if (roomy)
+        QVERIFY(!window.m_scroll->verticalScrollBar()->isVisible());
+    // A part that scrolls on its own can be reached by Tab; one shown whole is no stop.
+    const bool reviewScrolls = window.m_reviewTextArea->verticalScrollBar()->isVisible();
+    if (page == 3)
+        QCOMPARE(bool(window.m_reviewTextArea->focusPolicy() & Qt::TabFocus), reviewScrolls);
+    if (page == 3 && !roomy) {
+        // Too little room for even a few lines: the text is shown whole and the window scrolls.
+        QVERIFY(!reviewScrolls);
+        QVERIFY(window.m_scroll->verticalScrollBar()->isVisible());
+        QVERIFY(window.m_reviewTextArea->viewport()->height() >= window.m_reviewText->height());
+    }
+    if (page == 3 && roomy) {
+        const QRect visible = window.m_scroll->viewport()->rect();
+        for (QPushButton *button : {window.m_provisionButton, window.m_reviewBackButton}) {
+            const QRect inViewport(button->mapTo(window.m_scroll->viewport(), QPoint(0, 0)),
+                                   button->size());
+            QVERIFY2(visible.contains(inViewport), qPrintable(button->text()));
+        }
+    }
 }
 
 void TestWindowKeys::questionsDefaultToNo()
