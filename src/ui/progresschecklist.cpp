@@ -164,9 +164,24 @@ void ProgressChecklist::render()
             m_list->addItem(text);
         else if (m_list->item(i)->text() != text)
             m_list->item(i)->setText(text);
+        fitItemHeight(m_list->item(i));
     }
     if (m_list->count() > 0)
         m_list->scrollToItem(m_list->item(m_list->count() - 1));
+}
+
+void ProgressChecklist::fitItemHeight(QListWidgetItem *item) const
+{
+    // The list measures a wrapped item before its final width is known, which cut a long label's
+    // state line off; the height is measured here at the width the item really gets.
+    const int width = m_list->viewport()->width() - 2 * m_list->spacing() - 8;
+    if (width <= 0)
+        return;
+    const QRect needed = m_list->fontMetrics().boundingRect(QRect(0, 0, width, 0),
+                                                            Qt::TextWordWrap, item->text());
+    const QSize hint(width, needed.height() + 6);
+    if (item->sizeHint() != hint)
+        item->setSizeHint(hint);
 }
 
 void ProgressChecklist::showEvent(QShowEvent *event)

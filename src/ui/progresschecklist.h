@@ -8,6 +8,7 @@
 
 class QLabel;
 class QListWidget;
+class QListWidgetItem;
 
 // The run's steps at a glance, beside the activity log: every log line that announces a step
 // ("...") becomes a row, the rows before it are done, and the run's end marks the last one.
@@ -50,6 +51,7 @@ protected:
 private:
     void endCurrentStep(State state);
     void render();
+    void fitItemHeight(QListWidgetItem *item) const;
 
     QList<Step> m_steps;
     QElapsedTimer m_clock;

@@ -11,6 +11,7 @@
 #include <QLabel>
 #include <QLayout>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -70,6 +71,7 @@ private slots:
     void checklistReadsStepLines_data();
     void checklistReadsStepLines();
     void checklistFollowsARun();
+    void checklistRowsHoldWrappedLabels();
 
 private:
     static QVariantMap readyFacts();
@@ -712,6 +714,35 @@ void TestWindowKeys::checklistFollowsARun()
     emit window.m_worker->inspectReady(true, QString(), readyFacts());
     QTRY_VERIFY(!list->isRunning());
     QCOMPARE(list->steps().at(0).state, State::Done);
+}
+
+void TestWindowKeys::checklistRowsHoldWrappedLabels()
+{
+    MainWindow window;
+    signIn(window);
+    window.resize(980, 720);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    window.beginJobPage(QStringLiteral("Linking this router to Quillmor..."), 3);
+    window.showPage(4);
+    window.appendLog(QStringLiteral("Adding the route for 10.20.0.0/16..."));
+    window.appendLog(QStringLiteral("Allowing the Quillmor link through the firewall..."));
+    window.appendLog(QStringLiteral("Adding the management user..."));
+    auto *rows = window.m_checklist->findChild<QListWidget *>();
+    QVERIFY(rows);
+    QCOMPARE(rows->count(), 3);
+    // The long label wraps in the narrow column; its row must still hold the label and the state
+    // line under it, measured at the width the row really has.
+    QListWidgetItem *wrapped = rows->item(1);
+    QVERIFY(wrapped->text().startsWith(QLatin1String("Allowing the Quillmor link")));
+    QTRY_VERIFY(rows->visualItemRect(wrapped).width() > 0);
+    const QRect row = rows->visualItemRect(wrapped);
+    const QRect needed = rows->fontMetrics().boundingRect(QRect(0, 0, row.width() - 8, 0),
+                                                          Qt::TextWordWrap, wrapped->text());
+    QVERIFY2(needed.height() >= 3 * rows->fontMetrics().lineSpacing(),
+             "the label no longer wraps here; make it longer");
+    QVERIFY2(row.height() >= needed.height(),
+             qPrintable(QStringLiteral("%1 < %2").arg(row.height()).arg(needed.height())));
 }
 
 QTEST_MAIN(TestWindowKeys)
