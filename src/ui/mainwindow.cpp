@@ -5,6 +5,7 @@
 #include "progresschecklist.h"
 #include "router/routertask.h"
 #include "stylesheet.h"
+#include "textlabel.h"
 #include "wizardrules.h"
 
 #include <algorithm>
@@ -111,12 +112,9 @@ MainWindow::Card MainWindow::makeCard(QWidget *parent)
 
 QLabel *MainWindow::makeLabel(const QString &text, const char *objectName, QWidget *parent)
 {
-    auto *label = new QLabel(text, parent);
+    auto *label = new TextLabel(text, parent);
     if (objectName)
         label->setObjectName(QLatin1String(objectName));
-    label->setWordWrap(true);
-    // Account names, router answers and service messages fill these labels: text, never markup.
-    label->setTextFormat(Qt::PlainText);
     return label;
 }
 
@@ -161,10 +159,8 @@ void MainWindow::buildFrame()
     m_product->setObjectName(QStringLiteral("product"));
     brandRow->addWidget(m_product);
     brandRow->addStretch(1);
-    m_chip = new QLabel(m_root);
+    m_chip = new TextLabel(QString(), m_root);
     m_chip->setObjectName(QStringLiteral("chip"));
-    m_chip->setWordWrap(true);
-    m_chip->setTextFormat(Qt::PlainText);
     m_chip->setMaximumWidth(320);
     brandRow->addWidget(m_chip);
     m_signOutButton = new QPushButton(QStringLiteral("Sign out"), m_root);

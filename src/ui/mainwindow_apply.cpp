@@ -1,6 +1,7 @@
 #include "mainwindow.h"
 
 #include "router/routertask.h"
+#include "textlabel.h"
 #include "wizardrules.h"
 
 #include <QLabel>
@@ -12,14 +13,10 @@
 QWidget *MainWindow::buildDonePage()
 {
     const Card card = makeCard(nullptr);
-    m_doneTitle = new QLabel(card.widget);
+    m_doneTitle = new TextLabel(QString(), card.widget);
     m_doneTitle->setObjectName(QStringLiteral("title"));
-    m_doneTitle->setWordWrap(true);
-    m_doneTitle->setTextFormat(Qt::PlainText);
     card.layout->addWidget(m_doneTitle);
-    m_doneText = new QLabel(card.widget);
-    m_doneText->setWordWrap(true);
-    m_doneText->setTextFormat(Qt::PlainText);
+    m_doneText = new TextLabel(QString(), card.widget);
     card.layout->addWidget(m_doneText);
     m_onboardAnotherButton = new QPushButton(QStringLiteral("Onboard another"), card.widget);
     card.layout->addWidget(m_onboardAnotherButton);

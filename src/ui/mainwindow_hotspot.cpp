@@ -1,6 +1,7 @@
 #include "mainwindow.h"
 
 #include "router/routertask.h"
+#include "textlabel.h"
 #include "wizardrules.h"
 
 #include <QComboBox>
@@ -25,7 +26,7 @@ QWidget *MainWindow::buildHotspotCard()
     auto *section = new QLabel(QStringLiteral("Hotspot login page"), card.widget);
     section->setObjectName(QStringLiteral("section"));
     card.layout->addWidget(section);
-    auto *text = new QLabel(
+    auto *text = new TextLabel(
         QStringLiteral("Do this after the router is linked, and after the station exists in your "
                        "Quillmor system. Choose the station, then install. Quillmor reads the "
                        "hotspot folder through the tunnel and replaces login.html there, so this "
@@ -33,7 +34,6 @@ QWidget *MainWindow::buildHotspotCard()
                        "Quillmor. Only Quillmor management can remove it."),
         card.widget);
     text->setObjectName(QStringLiteral("muted"));
-    text->setWordWrap(true);
     card.layout->addWidget(text);
 
     m_stationList = new QComboBox(card.widget);
@@ -56,10 +56,8 @@ QWidget *MainWindow::buildHotspotCard()
     buttons->addWidget(m_installButton);
     card.layout->addLayout(buttons);
 
-    m_hotspotNote = new QLabel(card.widget);
+    m_hotspotNote = new TextLabel(QString(), card.widget);
     m_hotspotNote->setObjectName(QStringLiteral("muted"));
-    m_hotspotNote->setWordWrap(true);
-    m_hotspotNote->setTextFormat(Qt::PlainText);
     card.layout->addWidget(m_hotspotNote);
     return card.widget;
 }

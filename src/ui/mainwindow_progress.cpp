@@ -2,6 +2,7 @@
 
 #include "progresschecklist.h"
 #include "router/routertask.h"
+#include "textlabel.h"
 #include "wizardrules.h"
 
 #include <QApplication>
@@ -57,10 +58,8 @@ QWidget *MainWindow::buildProgressPage()
     auto *layout = new QVBoxLayout(page);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(12);
-    m_progressTitle = new QLabel(page);
+    m_progressTitle = new TextLabel(QString(), page);
     m_progressTitle->setObjectName(QStringLiteral("title"));
-    m_progressTitle->setWordWrap(true);
-    m_progressTitle->setTextFormat(Qt::PlainText);
     layout->addWidget(m_progressTitle);
     m_log = new QPlainTextEdit(page);
     m_log->setReadOnly(true);
