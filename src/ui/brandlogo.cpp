@@ -1,15 +1,37 @@
 #include "brandlogo.h"
 
+#include <QFile>
 #include <QGuiApplication>
+#include <QHash>
 #include <QImage>
+#include <QImageReader>
+
+QImage readShippedPng(const QString &path)
+{
+    QImageReader reader(path, "png");
+    reader.setAutoDetectImageFormat(false);
+    return reader.read();
+}
 
 QPixmap brandLogo(int size)
 {
-    static const QImage source(QStringLiteral(":/logo-168.png"), "PNG");
     const qreal ratio = qApp ? qApp->devicePixelRatio() : 1.0;
     const int pixels = qRound(size * ratio);
-    QPixmap pixmap = QPixmap::fromImage(
-            source.scaled(pixels, pixels, Qt::KeepAspectRatio, Qt::SmoothTransformation));
+    static QHash<int, QPixmap> decoded;
+    QPixmap pixmap = decoded.value(pixels);
+    if (pixmap.isNull()) {
+        // The sizes the window shows, at 1x and 2x, are shipped ready-made: a small decode and no
+        // scaling. Other scales of the screen are made once from the largest copy.
+        const QString exact = QStringLiteral(":/logo-%1.png").arg(pixels);
+        if (QFile::exists(exact)) {
+            pixmap = QPixmap::fromImage(readShippedPng(exact));
+        } else {
+            const QImage source = readShippedPng(QStringLiteral(":/logo-168.png"));
+            pixmap = QPixmap::fromImage(
+                    source.scaled(pixels, pixels, Qt::KeepAspectRatio, Qt::SmoothTransformation));
+        }
+        decoded.insert(pixels, pixmap);
+    }
     pixmap.setDevicePixelRatio(ratio);
     return pixmap;
 }
