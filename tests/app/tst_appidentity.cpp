@@ -37,8 +37,21 @@ void TestAppIdentity::identityAndStyle()
     QCOMPARE(QCoreApplication::applicationVersion(), QStringLiteral("1.0.0"));
     // main() below passes "-style Windows"; the identity must win over the command line.
     QCOMPARE(QApplication::style()->name().toLower(), QStringLiteral("fusion"));
-    QVERIFY(!QApplication::windowIcon().isNull());
-    QCOMPARE(QApplication::windowIcon().pixmap(64, 64).size(), QSize(64, 64));
+    const QIcon icon = QApplication::windowIcon();
+    QVERIFY(!icon.isNull());
+    QCOMPARE(icon.pixmap(64, 64).size(), QSize(64, 64));
+    // Every shipped size is offered to the window system; a size between them is made from the
+    // next larger one, and one beyond them all is the largest.
+    QList<int> offered;
+    for (const QSize &size : icon.availableSizes())
+        offered << size.width();
+    QCOMPARE(offered, QList<int>({16, 24, 32, 48, 64, 256}));
+    QCOMPARE(icon.pixmap(20, 20).size(), QSize(20, 20));
+    QCOMPARE(icon.actualSize(QSize(512, 512)), QSize(256, 256));
+    const QImage large = icon.pixmap(512, 512).toImage();
+    QCOMPARE(large.size(), QSize(256, 256));
+    QCOMPARE(qAlpha(large.pixel(0, 0)), 0);
+    QVERIFY(!icon.pixmap(QSize(32, 32), QIcon::Disabled).isNull());
 }
 
 void TestAppIdentity::logoIsSquareRgba()
