@@ -2,9 +2,9 @@
 
 #include <QFile>
 #include <QGuiApplication>
-#include <QHash>
 #include <QImage>
 #include <QImageReader>
+#include <QPixmapCache>
 
 QImage readShippedPng(const QString &path)
 {
@@ -17,9 +17,11 @@ QPixmap brandLogo(int size)
 {
     const qreal ratio = qApp ? qApp->devicePixelRatio() : 1.0;
     const int pixels = qRound(size * ratio);
-    static QHash<int, QPixmap> decoded;
-    QPixmap pixmap = decoded.value(pixels);
-    if (pixmap.isNull()) {
+    // Qt's own pixmap cache, which goes with the application object: a pixmap kept in a static
+    // would outlive it.
+    const QString key = QStringLiteral("quillmor-logo-%1").arg(pixels);
+    QPixmap pixmap;
+    if (!QPixmapCache::find(key, &pixmap)) {
         // The sizes the window shows, at 1x and 2x, are shipped ready-made: a small decode and no
         // scaling. Other scales of the screen are made once from the largest copy.
         const QString exact = QStringLiteral(":/logo-%1.png").arg(pixels);
@@ -30,7 +32,7 @@ QPixmap brandLogo(int size)
             pixmap = QPixmap::fromImage(
                     source.scaled(pixels, pixels, Qt::KeepAspectRatio, Qt::SmoothTransformation));
         }
-        decoded.insert(pixels, pixmap);
+        QPixmapCache::insert(key, pixmap);
     }
     pixmap.setDevicePixelRatio(ratio);
     return pixmap;

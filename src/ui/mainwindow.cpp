@@ -65,9 +65,28 @@ MainWindow::MainWindow(QWidget *parent)
     // The style sheet first: widgets made after it are polished once, not once more when it comes.
     setStyleSheet(windowStyleSheet() + focusStyleSheet());
     buildFrame();
+    wireLoginControls();
+    setUpKeys();
+    restoreRecentSettings();
+    runStartupChecks();
+    showPage(LoginPage);
+    fitToScreen();
+}
+
+void MainWindow::completeWindow()
+{
+    if (m_complete)
+        return;
+    m_complete = true;
+    m_laterPages = {buildHomePage(), buildConnectPage(), buildReviewPage(), buildProgressPage(),
+                    buildDonePage()};
+    // Under the page stack, above the stretch that keeps the pages at the top.
+    auto *canvasLayout = qobject_cast<QBoxLayout *>(m_stack->parentWidget()->layout());
+    canvasLayout->insertWidget(canvasLayout->indexOf(m_stack) + 1, buildHotspotCard());
+    m_hotspotCard->setVisible(m_currentPage != LoginPage);
+
     wireControls();
     setUpKeys();
-
     connect(m_worker, &RouterTask::logLine, this, &MainWindow::appendLog);
     connect(m_worker, &RouterTask::inspectReady, this, &MainWindow::onInspectReady);
     connect(m_worker, &RouterTask::wanReady, this, &MainWindow::onWanReady);
@@ -76,10 +95,10 @@ MainWindow::MainWindow(QWidget *parent)
     addProgressChecklist();
     // After the page handlers: its own handlers of the same signals run once those are done.
     wireToolControls();
-
-    runStartupChecks();
-    showPage(LoginPage);
-    fitToScreen();
+    restoreRecentRouter();
+    restoreTabOrder();
+    // The new buttons take the state the window is in, busy or not, signed in or not.
+    setBusy(m_busy);
 }
 
 void MainWindow::setAskFunction(AskFunction ask)
@@ -191,16 +210,13 @@ void MainWindow::buildFrame()
     m_stack = new QStackedWidget(canvas);
     m_stack->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
     m_stack->addWidget(buildLoginPage());
-    // A stacked layout measures every page it holds, and polishing and measuring the word-wrapped
-    // texts of all six pages took most of the start-up. The other pages are made now, so that
-    // every control exists, but stay outside the window (no style sheet, no layout) until they are
-    // first shown; an empty stand-in keeps each one's place in the stack.
-    m_laterPages = {buildHomePage(), buildConnectPage(), buildReviewPage(), buildProgressPage(),
-                    buildDonePage()};
-    for (int i = 0; i < m_laterPages.size(); ++i)
+    // Only the sign-in page is made before the first frame. The other pages, and the hotspot
+    // card under them, are made when one of them is first needed (completeWindow); until then an
+    // empty stand-in keeps each page's place in the stack. A page made later still enters the
+    // stack only when it is first shown: a stacked layout measures every page it holds.
+    for (int i = HomePage; i <= DonePage; ++i)
         m_stack->addWidget(new QWidget);
     canvasLayout->addWidget(m_stack);
-    canvasLayout->addWidget(buildHotspotCard());
     canvasLayout->addStretch(1);
 
     m_scroll->setWidget(canvas);
@@ -225,13 +241,17 @@ bool MainWindow::eventFilter(QObject *watched, QEvent *event)
     return QMainWindow::eventFilter(watched, event);
 }
 
-void MainWindow::wireControls()
+void MainWindow::wireLoginControls()
 {
     connect(m_sendCodeButton, &QPushButton::clicked, this, &MainWindow::onSendCode);
     connect(m_accountEdit, &QLineEdit::returnPressed, this, &MainWindow::onSendCode);
     connect(m_signInButton, &QPushButton::clicked, this, &MainWindow::onVerify);
     connect(m_codeEdit, &QLineEdit::returnPressed, this, &MainWindow::onVerify);
     connect(m_signOutButton, &QPushButton::clicked, this, &MainWindow::onSignOut);
+}
+
+void MainWindow::wireControls()
+{
     connect(m_onboardHomeButton, &QPushButton::clicked, this, [this] { showPage(ConnectPage); });
 
     const auto onModeToggled = [this](bool checked) {
@@ -338,13 +358,16 @@ void MainWindow::restoreTabOrder()
 
 void MainWindow::showPage(int index)
 {
+    if (index != LoginPage)
+        completeWindow();
     placePage(index);
     m_currentPage = index;
     m_stack->setCurrentIndex(index);
     const bool signedInPage = index != LoginPage;
     m_signOutButton->setVisible(signedInPage);
     m_chip->setVisible(signedInPage);
-    m_hotspotCard->setVisible(signedInPage);
+    if (m_hotspotCard)
+        m_hotspotCard->setVisible(signedInPage);
     if (index == HomePage)
         updateSeatText();
     if (index == ApplyPage)

@@ -136,6 +136,10 @@ private:
     [[nodiscard]] QWidget *buildProgressPage();
     [[nodiscard]] QWidget *buildDonePage();
     [[nodiscard]] QWidget *buildHotspotCard();
+    // Makes the pages after sign-in and the hotspot card, and wires them; at most once, when
+    // the first of them is needed.
+    void completeWindow();
+    void wireLoginControls();
     void wireControls();
     void runStartupChecks();
     void checkReachability();
@@ -193,7 +197,10 @@ private:
     void updateSessionRouters();
     [[nodiscard]] JobReport currentReport() const;
     [[nodiscard]] QStringList knownSecrets() const;
+    // The account number and the window's place, before the first frame.
     void restoreRecentSettings();
+    // The router last reached and how, into the connect page once it exists.
+    void restoreRecentRouter();
     void saveRecentSettings() const;
     // The facts map with what the window adds before an onboarding run.
     [[nodiscard]] QVariantMap runOptions(bool applyBase) const;
@@ -202,6 +209,7 @@ private:
     int m_currentPage = LoginPage;
     bool m_fitting = false;
     bool m_firstPaintSeen = false;
+    bool m_complete = false;
 
     AccountProfile m_profile;
     RouterTask *m_worker = nullptr;

@@ -64,8 +64,12 @@ void MainWindow::fitToScreen()
 
 void MainWindow::setUpKeys()
 {
-    for (QLineEdit *field : {m_accountEdit, m_codeEdit, m_passwordEdit})
-        field->installEventFilter(this);
+    // Run once for the sign-in page and once more when the other pages are made: a control
+    // not made yet, or one that has its letter already, is passed over.
+    for (QLineEdit *field : {m_accountEdit, m_codeEdit, m_passwordEdit}) {
+        if (field)
+            field->installEventFilter(this);
+    }
 
     // Letters are unique among the buttons that can be on show together: the brand row, the page
     // and the hotspot card. The progress button changes its text and answers Esc instead.
@@ -89,8 +93,10 @@ void MainWindow::setUpKeys()
         {m_copyLogButton, 0},               // &Copy log
         {m_saveReportButton, 5},            // Save &report
     };
-    for (const auto &[button, letter] : letters)
-        setMnemonic(button, letter);
+    for (const auto &[button, letter] : letters) {
+        if (button && !button->text().contains(QLatin1Char('&')))
+            setMnemonic(button, letter);
+    }
 }
 
 bool MainWindow::handleFieldReturn(QObject *watched, QEvent *event)
@@ -113,7 +119,7 @@ bool MainWindow::handleFieldReturn(QObject *watched, QEvent *event)
 QPushButton *MainWindow::mainAction() const
 {
     const QWidget *focus = focusWidget();
-    if (focus && m_hotspotCard->isAncestorOf(focus))
+    if (focus && m_hotspotCard && m_hotspotCard->isAncestorOf(focus))
         return m_installButton;
     switch (m_currentPage) {
     case LoginPage:

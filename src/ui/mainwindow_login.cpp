@@ -138,6 +138,7 @@ void MainWindow::onVerify()
         setLoginNote(error, true);
         return;
     }
+    completeWindow();
     m_profile = profile;
     const QString label = accountLabel(m_profile);
     m_homeTitle->setText(label);
@@ -151,6 +152,7 @@ void MainWindow::onSignOut()
 {
     if (m_busy)
         return;
+    completeWindow();
     m_profile = AccountProfile();
     m_api.setToken(QString());
     m_facts.clear();

@@ -77,7 +77,9 @@ void MainWindow::setBusy(bool on)
     for (QPushButton *button :
          {m_sendCodeButton, m_signInButton, m_connectButton, m_dhcpButton, m_pppoeButton,
           m_provisionButton, m_loadStationsButton, m_installButton, m_signOutButton}) {
-        button->setEnabled(!on);
+        // The later pages' buttons are set once more when those pages are made.
+        if (button)
+            button->setEnabled(!on);
     }
     if (on) {
         if (!m_waitCursorShown) {
@@ -86,17 +88,19 @@ void MainWindow::setBusy(bool on)
         }
         return;
     }
+    if (m_waitCursorShown) {
+        QApplication::restoreOverrideCursor();
+        m_waitCursorShown = false;
+    }
     if (!m_api.hasApiKey())
         m_sendCodeButton->setEnabled(false);
+    if (!m_complete)
+        return;
     // Every way back to the review passes here, and not all of them rebuild it.
     m_provisionButton->setEnabled(reviewDecisions(m_facts, m_profile).onboardAllowed);
     const bool signedIn = !m_profile.token.isEmpty();
     m_loadStationsButton->setEnabled(signedIn);
     m_installButton->setEnabled(signedIn);
-    if (m_waitCursorShown) {
-        QApplication::restoreOverrideCursor();
-        m_waitCursorShown = false;
-    }
 }
 
 void MainWindow::beginJobPage(const QString &title, int returnPage)

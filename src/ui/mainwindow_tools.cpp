@@ -233,7 +233,6 @@ void MainWindow::wireToolControls()
                 finishJobRecord(ok, error, QVariantMap());
             });
 
-    restoreRecentSettings();
 }
 
 void MainWindow::onFindRouters()
@@ -403,6 +402,15 @@ void MainWindow::restoreRecentSettings()
     const QString account = recent.value(QLatin1String(kRecentAccount)).toString();
     if (!account.isEmpty())
         m_accountEdit->setText(account);
+    const QByteArray geometry = recent.value(QLatin1String(kRecentGeometry)).toByteArray();
+    if (!geometry.isEmpty())
+        restoreGeometry(geometry);
+}
+
+void MainWindow::restoreRecentRouter()
+{
+    QSettings recent(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("Quillmor"),
+                     QStringLiteral("QuillmorMikroTikSetup"));
     if (recent.value(QLatin1String(kRecentMode)).toString() == QLatin1String(kModeInUse))
         m_inUseRadio->setChecked(true);
     if (recent.contains(QLatin1String(kRecentHost))) {
@@ -410,9 +418,6 @@ void MainWindow::restoreRecentSettings()
         m_portSpin->setValue(recent.value(QLatin1String(kRecentPort), 22).toInt());
         m_userEdit->setText(recent.value(QLatin1String(kRecentUser)).toString());
     }
-    const QByteArray geometry = recent.value(QLatin1String(kRecentGeometry)).toByteArray();
-    if (!geometry.isEmpty())
-        restoreGeometry(geometry);
 }
 
 void MainWindow::saveRecentSettings() const

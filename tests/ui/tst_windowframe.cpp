@@ -71,6 +71,8 @@ QVariantMap TestWindowFrame::readyFacts()
 
 void TestWindowFrame::signIn(MainWindow &window)
 {
+    // A sign-in makes the pages that follow it.
+    window.completeWindow();
     window.m_profile.token = QStringLiteral("token");
     window.m_profile.accountNumber = QStringLiteral("1001");
     window.m_profile.mikrotikUsername = QStringLiteral("quillmor");
@@ -82,20 +84,26 @@ void TestWindowFrame::signIn(MainWindow &window)
 void TestWindowFrame::startsWithOnlyTheSignInPage()
 {
     MainWindow window;
-    // Every control exists from the start, but only the sign-in page is in the window, and the
-    // reachability backend waits for the first frame.
-    QVERIFY(window.m_connectButton && window.m_log && window.m_doneText);
-    QVERIFY(!window.isAncestorOf(window.m_connectButton));
-    QVERIFY(!window.isAncestorOf(window.m_log));
+    // Only the sign-in page is made before the first frame; the stack keeps the other pages'
+    // places, and the reachability backend waits for the first frame.
+    QVERIFY(window.m_accountEdit && window.m_sendCodeButton);
+    QVERIFY(!window.m_connectButton && !window.m_log && !window.m_doneText);
+    QVERIFY(!window.m_hotspotCard);
     QCOMPARE(window.m_stack->count(), 6);
     QVERIFY(!QNetworkInformation::instance());
 
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
     QTRY_VERIFY(window.m_firstPaintSeen);
-    QVERIFY(!window.isAncestorOf(window.m_connectButton));
+    QVERIFY(!window.m_connectButton);
+    // Return on the sign-in page and the window's own keys work before the other pages exist.
+    QCOMPARE(window.mainAction(), window.m_sendCodeButton);
+    QVERIFY(!window.backAction());
 
+    // The first later page shown makes them all, but only that one enters the stack.
     window.showPage(2);
+    QVERIFY(window.m_log && window.m_doneText && window.m_hotspotCard);
+    QVERIFY(window.m_hotspotCard->isVisible());
     QVERIFY(window.isAncestorOf(window.m_connectButton));
     QVERIFY(window.m_connectButton->isVisible());
     QWidget *connectPage = window.m_stack->currentWidget();
@@ -136,7 +144,8 @@ void TestWindowFrame::framesPagesAndStyle()
         const bool shown = page != 0;
         QCOMPARE(window.m_signOutButton->isVisible(), shown);
         QCOMPARE(window.m_chip->isVisible(), shown);
-        QCOMPARE(window.m_hotspotCard->isVisible(), shown);
+        // Before the first later page the card does not exist yet.
+        QCOMPARE(window.m_hotspotCard && window.m_hotspotCard->isVisible(), shown);
     }
     window.showPage(0);
     QVERIFY(!window.m_hotspotCard->isVisible());
@@ -197,11 +206,17 @@ void TestWindowFrame::fitPageNeverMeasuresNarrowerThan360()
 void TestWindowFrame::busyLocksTheNineButtons()
 {
     MainWindow window;
+    // Busy before the later pages exist: their buttons are made locked as well.
+    window.setBusy(true);
+    window.completeWindow();
     const QList<QPushButton *> nine{window.m_sendCodeButton,   window.m_signInButton,
                                     window.m_connectButton,    window.m_dhcpButton,
                                     window.m_pppoeButton,      window.m_provisionButton,
                                     window.m_loadStationsButton, window.m_installButton,
                                     window.m_signOutButton};
+    for (QPushButton *button : nine)
+        QVERIFY2(!button->isEnabled(), qPrintable(button->text()));
+    window.setBusy(false);
     window.m_progressButton->setEnabled(true);
     window.setBusy(true);
     for (QPushButton *button : nine)
@@ -226,6 +241,7 @@ void TestWindowFrame::busyLocksTheNineButtons()
 void TestWindowFrame::activityLogKeepsLast400Lines()
 {
     MainWindow window;
+    window.completeWindow();
     for (int i = 1; i <= 450; ++i)
         window.appendLog(QStringLiteral("line %1").arg(i));
     QCOMPARE(window.m_log->blockCount(), 400);
