@@ -1,6 +1,7 @@
 // One start-up of a window, for the start-up benchmark: prints "painted" once the first frame of
-// the window has been painted, then keeps running until it is killed. Built twice: with the
-// product's window and identity, and with a bare window of the same size.
+// the window has been painted, then keeps running until it is killed. Built three times: with the
+// product's window and identity, with a bare window of the same size, and with that bare window
+// holding one label and one text field, the least a window that shows text can be.
 #include <QApplication>
 #include <QTimer>
 
@@ -12,6 +13,11 @@
 #include "ui/mainwindow.h"
 #else
 #include <QMainWindow>
+#endif
+#ifdef QUILLMOR_BENCH_TEXT
+#include <QLabel>
+#include <QLineEdit>
+#include <QVBoxLayout>
 #endif
 
 namespace {
@@ -54,6 +60,13 @@ int main(int argc, char *argv[])
     QApplication::setStyle(QStringLiteral("Fusion"));
     QMainWindow window;
     window.resize(980, 720);
+#ifdef QUILLMOR_BENCH_TEXT
+    auto *central = new QWidget;
+    auto *column = new QVBoxLayout(central);
+    column->addWidget(new QLabel(QStringLiteral("Sign in with your account number")));
+    column->addWidget(new QLineEdit);
+    window.setCentralWidget(central);
+#endif
 #endif
     window.show();
     return QApplication::exec();
