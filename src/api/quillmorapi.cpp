@@ -119,7 +119,6 @@ int wholeNumber(const QJsonValue &value)
 
 QuillmorApi::QuillmorApi(QObject *parent)
     : QObject(parent)
-    , m_network(new QNetworkAccessManager(this))
     , m_baseUrl(defaultServiceBaseUrl())
 {
     loadSettings();
@@ -257,6 +256,10 @@ ApiReply QuillmorApi::request(const QString &method, const QString &path, const 
 
     const QByteArray bytes =
         body ? QJsonDocument(*body).toJson(QJsonDocument::Compact) : QByteArrayLiteral("{}");
+    // Made at the first request, not with the client: the window asks nothing of the service
+    // before the operator sends a code, and the network stack's set-up stays out of the start-up.
+    if (!m_network)
+        m_network = new QNetworkAccessManager(this);
     QNetworkReply *reply =
         method == QLatin1String("GET") ? m_network->get(request) : m_network->post(request, bytes);
 
